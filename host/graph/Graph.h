@@ -1,0 +1,53 @@
+// A graph of plug-in instances: built, configured, connected, run, destroyed.
+#pragma once
+
+#include <atomic>
+#include <string>
+#include <vector>
+
+#include "ModuleLoader.h"
+
+class TarnBase;
+
+class Graph {
+ public:
+  explicit Graph(ModuleLoader& loader);
+  ~Graph();  // destroys the nodes in reverse order of creation
+
+  Graph(const Graph&) = delete;
+  Graph& operator=(const Graph&) = delete;
+
+  // Each call returns false with a message in `error` and changes nothing.
+  bool addNode(const std::string& name, const std::string& type, std::string& error);
+  // PORT is a port name or "#k" for port number k.
+  bool set(const std::string& node, const std::string& port, const std::string& text,
+           std::string& error);
+  bool connect(const std::string& fromNode, const std::string& output, const std::string& toNode,
+               const std::string& input, std::string& error);
+
+  void initAll();
+  // Starts the node; while it runs, `running()` names it so Stop can reach it.
+  bool start(const std::string& node, std::string& error);
+  // Stops the source that is running now, if any (callable from another thread).
+  void stopRunning();
+
+  TarnBase* node(const std::string& name) const;
+  TarnBase* runningNode() const { return current.load(); }
+  const std::vector<std::string>& names() const { return nodeNames; }
+
+  // Number of port `port` ("name" or "#k") among inputs or outputs, or -1.
+  static int findPort(TarnBase* node, const std::string& port, bool input);
+
+ private:
+  struct Node {
+    std::string name;
+    pluginHandle* module;
+    TarnBase* object;
+  };
+  const Node* find(const std::string& name) const;
+
+  ModuleLoader& loader;
+  std::vector<Node> nodes;
+  std::vector<std::string> nodeNames;
+  std::atomic<TarnBase*> current;
+};

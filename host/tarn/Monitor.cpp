@@ -1,0 +1,79 @@
+// Signals are taken with sigtimedwait in this thread, so Stop() runs in an
+// ordinary thread rather than a signal handler.
+#include "Monitor.h"
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+
+#include "Graph.h"
+#include "TarnBase.h"
+
+namespace {
+using Clock = std::chrono::steady_clock;
+
+sigset_t runSignals() {
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, SIGINT);
+  sigaddset(&set, SIGTERM);
+  return set;
+}
+}  // namespace
+
+void Monitor::blockSignals() {
+  sigset_t set = runSignals();
+  pthread_sigmask(SIG_BLOCK, &set, nullptr);
+}
+
+Monitor::Monitor(Graph& g, bool p) : graph(g), progress(p), done(false), signals(0) {
+  thread = std::thread(&Monitor::run, this);
+}
+
+Monitor::~Monitor() {
+  done = true;
+  thread.join();
+  if (progress) {
+    std::fputs("\r\033[K", stderr);
+    std::fflush(stderr);
+  }
+}
+
+void Monitor::run() {
+  sigset_t set = runSignals();
+  const timespec tick = {0, 250 * 1000 * 1000};
+  TarnBase* shown = nullptr;
+  Clock::time_point since = Clock::now();
+  unsigned long long before = 0;  // events the source had sent before it started
+  while (!done) {
+    int sig = sigtimedwait(&set, nullptr, &tick);
+    if (sig == SIGINT || sig == SIGTERM) {
+      if (signals.fetch_add(1) == 0) {
+        std::fputs(progress ? "\r\033[K" : "", stderr);
+        std::fputs("tarn: interrupted, stopping the run (again to quit at once)\n", stderr);
+        graph.stopRunning();
+      } else {
+        std::fputs("\ntarn: interrupted twice, quitting\n", stderr);
+        _exit(130);
+      }
+    }
+    if (!progress || done) continue;
+    TarnBase* source = graph.runningNode();
+    if (source != shown) {
+      shown = source;
+      since = Clock::now();
+      before = source ? source->SentCount() : 0;
+    }
+    if (source)
+      drawProgress(source, source->SentCount() - before,
+                   std::chrono::duration<double>(Clock::now() - since).count());
+  }
+}
+
+void Monitor::drawProgress(TarnBase* source, unsigned long long sent, double seconds) {
+  std::fprintf(stderr, "\r\033[K%s: %llu events, %.1f s, %.0f events/s", source->name.c_str(),
+               sent, seconds, seconds > 0 ? sent / seconds : 0.0);
+  std::fflush(stderr);
+}

@@ -1,0 +1,100 @@
+// tarn: runs graphs of plug-ins from a graph file, and shows what plug-ins offer.
+#include <cstring>
+#include <iostream>
+#include <string>
+
+#include "Commands.h"
+
+#ifndef TARN_VERSION
+#define TARN_VERSION "0.0.0"
+#endif
+
+namespace {
+
+const char kUsage[] =
+    "usage: tarn [run] [OPTIONS] GRAPH   run the graph file GRAPH\n"
+    "       tarn inspect TYPE            show a plug-in's description and ports\n"
+    "       tarn list                    list the plug-ins on the search path\n"
+    "       tarn --help | --version\n";
+
+const char kHelp[] =
+    "\n"
+    "Options of run:\n"
+    "  -s, --set NODE.PORT=TEXT  give input PORT of NODE the setting TEXT after the\n"
+    "                            graph file's own settings (may be repeated)\n"
+    "      --progress            show the progress line even when stderr is no terminal\n"
+    "      --no-progress         never show the progress line\n"
+    "\n"
+    "Graph file, one statement a line ('#' starts a comment line):\n"
+    "  node NAME TYPE            make an instance of plug-in TYPE named NAME\n"
+    "  set NAME.PORT TEXT        give input PORT the setting TEXT (rest of the line)\n"
+    "  connect NAME.OUT NAME.IN  connect an output to an input\n"
+    "  start NAME                start the source NAME (after all nodes are set up)\n"
+    "PORT is a port name or #k for port number k.\n"
+    "\n"
+    "Ctrl-C stops the running source cleanly; a second Ctrl-C quits at once.\n"
+    "Plug-ins print to stdout; tarn's own messages go to stderr.\n"
+    "\n"
+    "Environment:\n"
+    "  TARN_PLUGIN_PATH  colon-separated directories searched first for TYPE.tnp\n"
+    "  MIDASDATA         directory searched for run files\n"
+    "\n"
+    "Exit status: 0 done, 1 failure, 2 error in the graph or command line,\n"
+    "130 interrupted.\n";
+
+int usageError(const std::string& message) {
+  std::cerr << "tarn: " << message << "\n" << kUsage;
+  return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) return usageError("nothing to do");
+  std::string first = argv[1];
+  if (first == "-h" || first == "--help" || first == "help") {
+    std::cout << kUsage << kHelp;
+    return 0;
+  }
+  if (first == "-V" || first == "--version") {
+    std::cout << "tarn " << TARN_VERSION << "\n";
+    return 0;
+  }
+  if (first == "inspect") {
+    if (argc != 3) return usageError("inspect takes one plug-in type");
+    return inspectType(argv[2]);
+  }
+  if (first == "list") {
+    if (argc != 2) return usageError("list takes no arguments");
+    return listTypes();
+  }
+
+  RunOptions options;
+  int i = first == "run" ? 2 : 1;
+  for (; i < argc; ++i) {
+    std::string a = argv[i];
+    if (a == "-s" || a == "--set") {
+      if (i + 1 >= argc) return usageError(a + " needs NODE.PORT=TEXT");
+      options.overrides.push_back(argv[++i]);
+    } else if (a.compare(0, 6, "--set=") == 0) {
+      options.overrides.push_back(a.substr(6));
+    } else if (a == "--progress") {
+      options.progress = 1;
+    } else if (a == "--no-progress") {
+      options.progress = 0;
+    } else if (a == "--") {
+      if (i + 1 < argc) options.graphFile = argv[++i];
+      ++i;
+      break;
+    } else if (a.size() > 1 && a[0] == '-') {
+      return usageError("unknown option " + a);
+    } else if (options.graphFile.empty()) {
+      options.graphFile = a;
+    } else {
+      return usageError("more than one graph file: " + options.graphFile + " and " + a);
+    }
+  }
+  if (i < argc) return usageError(std::string("unexpected argument ") + argv[i]);
+  if (options.graphFile.empty()) return usageError("no graph file");
+  return runGraph(options);
+}

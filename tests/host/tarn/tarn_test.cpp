@@ -1,0 +1,159 @@
+// The runner as a user meets it: commands, graph errors, runs and Ctrl-C.
+#include <gtest/gtest.h>
+
+#include "TarnTest.h"
+
+namespace {
+
+using tarntest::runTarn;
+
+TEST(TarnCommand, HelpVersionAndUsage) {
+  auto help = runTarn({"--help"});
+  EXPECT_EQ(help.status, 0);
+  EXPECT_NE(help.out.find("usage: tarn"), std::string::npos);
+  EXPECT_NE(help.out.find("TARN_PLUGIN_PATH"), std::string::npos);
+  auto version = runTarn({"--version"});
+  EXPECT_EQ(version.status, 0);
+  EXPECT_EQ(version.out.rfind("tarn ", 0), 0u);
+  auto none = runTarn({});
+  EXPECT_EQ(none.status, 2);
+  EXPECT_TRUE(none.out.empty());
+  EXPECT_NE(none.err.find("usage:"), std::string::npos);
+  EXPECT_EQ(runTarn({"run", "--bogus", "x"}).status, 2);
+  EXPECT_EQ(runTarn({"inspect"}).status, 2);
+}
+
+TEST(TarnCommand, InspectShowsDescriptionAndPorts) {
+  auto r = runTarn({"inspect", "Probe"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out.find("instantiated"), std::string::npos);
+  EXPECT_NE(r.out.find("Type:         Probe\n"), std::string::npos);
+  EXPECT_NE(r.out.find("Description:  Report every arriving value (tests only)\n"),
+            std::string::npos);
+  EXPECT_NE(r.out.find("  #3  list    21 vector<int>     int list\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("Outputs:\n  #0  echo      7 int  what arrived on 'int'\n"),
+            std::string::npos)
+      << r.out;
+
+  auto printer = runTarn({"inspect", "StrandPrinter"});
+  EXPECT_EQ(printer.status, 0);
+  EXPECT_NE(printer.out.find("#0  fevent  100 StrandEvent  StrandEvent to print"), std::string::npos)
+      << printer.out;
+  EXPECT_NE(printer.out.find("Outputs:\n  none\n"), std::string::npos);
+
+  auto missing = runTarn({"inspect", "NoSuchThing"});
+  EXPECT_EQ(missing.status, 2);
+  EXPECT_NE(missing.err.find("NoSuchThing.tnp"), std::string::npos);
+}
+
+TEST(TarnCommand, ListShowsModulesByDirectory) {
+  auto r = runTarn({"list"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out.find("instantiated"), std::string::npos);
+  EXPECT_NE(r.out.find("test-plugins:\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("Probe "), std::string::npos);
+  EXPECT_NE(r.out.find("StrandPrinter "), std::string::npos);
+  EXPECT_NE(r.out.find("Broken "), std::string::npos);  // listed with its load error
+  EXPECT_NE(r.out.find("newObject"), std::string::npos);
+}
+
+TEST(TarnRun, RunsAGraphWithStdoutOnlyFromPlugins) {
+  tarntest::TempDir dir;
+  std::string g = dir.write("g.tarn",
+                            "# generator to printer\n"
+                            "node gen StrandEventGenerator\n"
+                            "node show StrandPrinter\n"
+                            "set gen.steps 2\n"
+                            "connect gen.fevent show.fevent\n"
+                            "start gen\n");
+  auto r = runTarn({"run", g});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out,
+            "Ramp:\tvector<int>\nSerial:\tuint32\nWeight:\tdouble\n\n"
+            "Ramp:\t   0 \nSerial:\t1\nWeight:\t1\n\n"
+            "Ramp:\t   0    2 \nSerial:\t2\nWeight:\t0.5\n\n");
+  EXPECT_EQ(r.err, "");
+  auto same = runTarn({g, "--set", "gen.steps=1"});  // `run` may be left out
+  EXPECT_EQ(same.status, 0);
+  EXPECT_EQ(same.out.find("Serial:\t2"), std::string::npos);
+}
+
+struct BadGraph {
+  const char* text;
+  const char* message;
+};
+
+TEST(TarnRun, EachKindOfGraphErrorGivesFileLineAndStatusTwo) {
+  const BadGraph cases[] = {
+      {"node a Probe\nfrobnicate a\n", ":2: unknown statement 'frobnicate'"},
+      {"node a Probe\nset b.int 1\n", ":2: no node 'b'"},
+      {"node a NoSuchType\n", ":1: no plug-in 'NoSuchType' (looked for NoSuchType.tnp in "},
+      {"node a Broken\n", ":1: cannot load "},
+      {"node a Probe\n\nset a.nope 1\n", ":3: node 'a' (Probe) has no input 'nope'"},
+      {"node a Probe\nset a.int 1.5\n", ":2: cannot set a.int: '1.5' is not a valid int value"},
+      {"node a Probe\nnode s StrandPrinter\nconnect a.echo s.fevent\n",
+       ":3: cannot connect a.echo (int) to s.fevent (StrandEvent): types differ"},
+      {"node a Probe\nconnect a.nope a.int\n", ":2: node 'a' (Probe) has no output 'nope'"},
+  };
+  for (const BadGraph& c : cases) {
+    tarntest::TempDir dir;
+    std::string g = dir.write("bad.tarn", c.text);
+    auto r = runTarn({"run", g});
+    EXPECT_EQ(r.status, 2) << c.text;
+    EXPECT_EQ(r.err.rfind(g + c.message, 0), 0u) << "stderr: " << r.err;
+  }
+  auto missing = runTarn({"run", "/no/such/graph.tarn"});
+  EXPECT_EQ(missing.status, 2);
+  EXPECT_NE(missing.err.find("cannot read /no/such/graph.tarn"), std::string::npos);
+}
+
+TEST(TarnRun, SyntaxErrorsAreFoundBeforeAnythingIsMade) {
+  tarntest::TempDir dir;
+  std::string g = dir.write("bad.tarn", "node a Probe\nnode b Probe\nconnect a.echo\n");
+  auto r = runTarn({"run", g});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.out, "");  // no " instantiated": nothing was constructed
+}
+
+TEST(TarnRun, PortErrorsStillDestroyWhatWasMade) {
+  tarntest::TempDir dir;
+  std::string g = dir.write("bad.tarn", "node a Probe\nnode b Probe\nset b.nope 1\n");
+  auto r = runTarn({"run", g});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.out, "a instantiated\nb instantiated\nb deleted\na deleted\n");
+}
+
+TEST(TarnRun, CtrlCStopsTheRunningSourceAndDestructorsRun) {
+  tarntest::TempDir dir;
+  std::string g = dir.write("endless.tarn",
+                            "node gen StrandEventGenerator\n"
+                            "node v ValuePrinter\n"
+                            "node p Probe\n"
+                            "set gen.steps 0\n"
+                            "set gen.interval 0.002\n"
+                            "connect gen.serial v.value\n"
+                            "start gen\n");
+  auto r = runTarn({"run", g}, 400);
+  EXPECT_EQ(r.status, 130) << r.err;
+  EXPECT_NE(r.err.find("interrupted"), std::string::npos);
+  EXPECT_EQ(r.out.rfind("p instantiated\np initialized.\n1\n2\n3\n", 0), 0u) << r.out;
+  EXPECT_EQ(r.out.size() - r.out.rfind("p deleted\n"), 10u);  // the last line, printed on the way out
+}
+
+TEST(TarnRun, ProgressLineOnRequest) {
+  tarntest::TempDir dir;
+  std::string g = dir.write("slow.tarn",
+                            "node gen StrandEventGenerator\n"
+                            "set gen.steps 40\n"
+                            "set gen.interval 0.02\n"
+                            "start gen\n");
+  auto r = runTarn({"run", "--progress", g});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_NE(r.err.find("gen: "), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find(" events/s"), std::string::npos);
+  EXPECT_EQ(r.err.substr(r.err.size() - 4), "\r\033[K");  // cleared at the end
+  auto quiet = runTarn({"run", g});  // stderr is no terminal here
+  EXPECT_EQ(quiet.err, "");
+}
+
+}  // namespace
