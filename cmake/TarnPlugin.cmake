@@ -1,4 +1,5 @@
-# tarn_add_plugin(Name SOURCES a.cpp ... [LIBS lib ...] [TESTS a_test.cpp ...] [TEST_ONLY])
+# tarn_add_plugin(Name SOURCES a.cpp ... [LIBS lib ...] [TESTS a_test.cpp ...]
+#                 [TEST_LIBS lib ...] [TEST_ONLY])
 #   Builds the module <Name>.tnp into build/plugins (build/test-plugins with
 #   TEST_ONLY, which is also not installed). TESTS are looked up in the folder
 #   of tests/ that mirrors the calling folder; each becomes one test program.
@@ -22,7 +23,7 @@ function(tarn_add_test name)
 endfunction()
 
 function(tarn_add_plugin name)
-  cmake_parse_arguments(P "TEST_ONLY" "" "SOURCES;LIBS;TESTS" ${ARGN})
+  cmake_parse_arguments(P "TEST_ONLY" "" "SOURCES;LIBS;TESTS;TEST_LIBS" ${ARGN})
   add_library(${name} MODULE ${P_SOURCES})
   set_property(GLOBAL APPEND PROPERTY TARN_PLUGIN_TARGETS ${name})
   target_link_libraries(${name} PRIVATE TarnBase StrandEvent ${P_LIBS})
@@ -48,7 +49,7 @@ function(tarn_add_plugin name)
     foreach(t ${P_TESTS})
       list(APPEND sources ${CMAKE_SOURCE_DIR}/tests/${rel}/${t})
     endforeach()
-    tarn_add_test(${name}_tests SOURCES ${sources})
+    tarn_add_test(${name}_tests SOURCES ${sources} LIBS ${P_TEST_LIBS})
   endif()
 endfunction()
 

@@ -56,7 +56,7 @@ void printPorts(const char* title, const std::vector<PortRow>& rows) {
 template <typename Port>
 PortRow row(size_t k, const Port& p) {
   std::ostringstream type;
-  type << p.type << " " << tarn_type_label(p.type);
+  type << std::setw(3) << p.type << " " << tarn_type_label(p.type);
   return PortRow{"#" + std::to_string(k), p.name.empty() ? "\"\"" : p.name, type.str(),
                  p.description};
 }

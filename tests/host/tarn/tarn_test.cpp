@@ -30,8 +30,8 @@ TEST(TarnCommand, InspectShowsDescriptionAndPorts) {
   EXPECT_NE(r.out.find("Type:         Probe\n"), std::string::npos);
   EXPECT_NE(r.out.find("Description:  Report every arriving value (tests only)\n"),
             std::string::npos);
-  EXPECT_NE(r.out.find("  #3  list    21 vector<int>     int list\n"), std::string::npos) << r.out;
-  EXPECT_NE(r.out.find("Outputs:\n  #0  echo      7 int  what arrived on 'int'\n"),
+  EXPECT_NE(r.out.find("  #3  list     21 vector<int>     int list\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("Outputs:\n  #0  echo        7 int  what arrived on 'int'\n"),
             std::string::npos)
       << r.out;
 
