@@ -1,0 +1,96 @@
+// Synthetic MIDAS run files for demos and tests: events built from known
+// contents, written plain or gzip-compressed, in host or swapped byte order,
+// whole or deliberately damaged.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace synth {
+
+// MIDAS bank type ids.
+enum BankType : uint32_t {
+  TID_BYTE = 1,
+  TID_SBYTE = 2,
+  TID_CHAR = 3,
+  TID_WORD = 4,
+  TID_SHORT = 5,
+  TID_DWORD = 6,
+  TID_INT = 7,
+  TID_BOOL = 8,
+  TID_FLOAT = 9,
+  TID_DOUBLE = 10,
+  TID_BITFIELD = 11,
+  TID_STRING = 12,
+  TID_ARRAY = 13,
+  TID_STRUCT = 14,
+  TID_KEY = 15,
+  TID_LINK = 16,
+};
+
+// One bank: its data bytes in little-endian element order.
+struct Bank {
+  std::string name;  // four characters
+  uint32_t type = TID_DWORD;
+  std::vector<uint8_t> data;
+};
+
+struct Event {
+  uint16_t id = 1;
+  uint16_t triggerMask = 0;
+  uint32_t serial = 0;
+  uint32_t timeStamp = 0;
+  bool bank32 = false;          // 32-bit bank headers (flags 0x11) instead of 16-bit (0x01)
+  std::vector<Bank> banks;
+  std::vector<uint8_t> raw;     // when not empty: the whole data area as is (ODB XML text)
+};
+
+// Bank builders: one small function per kind of bank.
+Bank wordBank(const std::string& name, const std::vector<uint16_t>& values);
+Bank shortBank(const std::string& name, const std::vector<int16_t>& values);
+Bank dwordBank(const std::string& name, const std::vector<uint32_t>& values);
+Bank intBank(const std::string& name, const std::vector<int32_t>& values);
+Bank floatBank(const std::string& name, const std::vector<float>& values);
+Bank doubleBank(const std::string& name, const std::vector<double>& values);
+Bank byteBank(const std::string& name, uint32_t type, const std::vector<uint8_t>& bytes);  // BYTE, SBYTE, CHAR, BITFIELD, STRING
+
+// The ODB dump of a run as XML text (what begin- and end-of-run events carry).
+std::string odbXml(uint32_t run, uint32_t events);
+Event beginOfRun(uint32_t run, uint32_t timeStamp);  // id 0x8000, serial = run, data = odbXml
+Event endOfRun(uint32_t run, uint32_t timeStamp, uint32_t events);  // id 0x8001
+
+// The data area of an event: bank area header, then each bank's header and
+// data, padded to 8 bytes. With `swapped`, every multi-byte field and element
+// is byte-reversed (the bank area header, bank headers, WORD/SHORT in 2-byte,
+// DWORD/INT/BOOL/FLOAT in 4-byte, DOUBLE in 8-byte units); raw areas are never swapped.
+std::vector<uint8_t> encodeDataArea(const Event& event, bool swapped = false);
+// The 16-byte event header (always host order) followed by the data area.
+std::vector<uint8_t> encodeEvent(const Event& event, bool swapped = false);
+
+// A deterministic run: begin of run, `events` ordinary events with banks of
+// several types (ids and trigger masks vary by event), end of run.
+struct RunSpec {
+  uint32_t run = 1;
+  uint32_t events = 10;
+  uint32_t seed = 1;
+  bool bank32 = false;
+  bool swapped = false;  // data areas byte-swapped ("big-endian" run file)
+};
+std::vector<Event> makeRun(const RunSpec& spec);
+
+// Kinds of damage for reader tests, applied to the file's last event.
+enum class Damage {
+  None,
+  TruncatedHeader,  // the file ends inside the last event's header
+  TruncatedData,    // the file ends inside the last event's data
+  ZeroSize,         // the last header claims 0 data bytes
+  OversizeData,     // the last header claims 1048577 data bytes
+};
+
+// Writes events to `path`, gzip-compressed when the name ends in ".gz".
+// Returns false with `error` set when the file cannot be written.
+bool writeRun(const std::string& path, const std::vector<Event>& events, bool swapped,
+              Damage damage, std::string& error);
+
+}  // namespace synth
