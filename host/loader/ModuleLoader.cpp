@@ -5,6 +5,7 @@
 #include <dirent.h>
 #include <dlfcn.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -21,6 +22,28 @@
 
 static const char kSuffix[] = ".tnp";
 
+static bool isDirectory(const std::string& p) {
+  struct stat st;
+  return ::stat(p.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// An installed runner finds its plug-ins beside it (PREFIX/bin -> PREFIX/lib/tarn/plugins),
+// wherever the tree was installed; otherwise the configured prefix is used.
+static std::string installedPluginDir() {
+  char exe[4096];
+  ssize_t n = ::readlink("/proc/self/exe", exe, sizeof exe - 1);
+  if (n > 0) {
+    std::string path(exe, static_cast<size_t>(n));
+    size_t slash = path.rfind('/');
+    if (slash != std::string::npos) {
+      std::string dir = path.substr(0, slash) + "/../lib/tarn/plugins";
+      char real[4096];
+      if (isDirectory(dir) && ::realpath(dir.c_str(), real)) return real;
+    }
+  }
+  return TARN_INSTALL_PLUGIN_DIR;
+}
+
 std::vector<std::string> ModuleLoader::defaultSearchPath() {
   std::vector<std::string> dirs;
   if (const char* env = std::getenv("TARN_PLUGIN_PATH")) {
@@ -33,8 +56,8 @@ std::vector<std::string> ModuleLoader::defaultSearchPath() {
       start = colon + 1;
     }
   }
-  for (const char* d : {TARN_BUILD_PLUGIN_DIR, TARN_INSTALL_PLUGIN_DIR})
-    if (*d && std::find(dirs.begin(), dirs.end(), d) == dirs.end()) dirs.push_back(d);
+  for (const std::string& d : {std::string(TARN_BUILD_PLUGIN_DIR), installedPluginDir()})
+    if (!d.empty() && std::find(dirs.begin(), dirs.end(), d) == dirs.end()) dirs.push_back(d);
   return dirs;
 }
 
