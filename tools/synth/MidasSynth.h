@@ -3,6 +3,7 @@
 // whole or deliberately damaged.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -29,6 +30,9 @@ enum BankType : uint32_t {
   TID_LINK = 16,
 };
 
+// Bytes per element of a bank type; 0 for the types without one (STRING, ARRAY, ...).
+size_t elementSize(uint32_t type);
+
 // One bank: its data bytes in little-endian element order.
 struct Bank {
   std::string name;  // four characters
@@ -53,15 +57,24 @@ Bank dwordBank(const std::string& name, const std::vector<uint32_t>& values);
 Bank intBank(const std::string& name, const std::vector<int32_t>& values);
 Bank floatBank(const std::string& name, const std::vector<float>& values);
 Bank doubleBank(const std::string& name, const std::vector<double>& values);
+Bank boolBank(const std::string& name, const std::vector<bool>& values);  // 4 bytes each, 0 or 1
 Bank byteBank(const std::string& name, uint32_t type, const std::vector<uint8_t>& bytes);  // BYTE, SBYTE, CHAR, BITFIELD, STRING
+// A STRING bank holding `text` followed by its terminating NUL.
+Bank stringBank(const std::string& name, const std::string& text);
 
-// The ODB dump of a run as XML text (what begin- and end-of-run events carry).
+// The ODB dump of a run as XML text (what begin- and end-of-run events carry),
+// without a terminating NUL. Times are seconds since 1970 (0: not known); a
+// dump with a stop time describes a stopped run.
 std::string odbXml(uint32_t run, uint32_t events);
-Event beginOfRun(uint32_t run, uint32_t timeStamp);  // id 0x8000, serial = run, data = odbXml
-Event endOfRun(uint32_t run, uint32_t timeStamp, uint32_t events);  // id 0x8001
+std::string odbXml(uint32_t run, uint32_t events, uint32_t startTime, uint32_t stopTime);
+Event beginOfRun(uint32_t run, uint32_t timeStamp);  // id 0x8000, serial = run, data = odbXml(run, 0, timeStamp, 0)
+Event endOfRun(uint32_t run, uint32_t timeStamp, uint32_t events);  // id 0x8001, odbXml(run, events, 0, timeStamp)
+Event endOfRun(uint32_t run, uint32_t startTime, uint32_t timeStamp, uint32_t events);
 
 // The data area of an event: bank area header, then each bank's header and
-// data, padded to 8 bytes. With `swapped`, every multi-byte field and element
+// data, padded with zero bytes to 8. Throws std::invalid_argument for a bank
+// name that is not four characters, or a type or size that a 16-bit bank
+// header cannot hold. With `swapped`, every multi-byte field and element
 // is byte-reversed (the bank area header, bank headers, WORD/SHORT in 2-byte,
 // DWORD/INT/BOOL/FLOAT in 4-byte, DOUBLE in 8-byte units); raw areas are never swapped.
 std::vector<uint8_t> encodeDataArea(const Event& event, bool swapped = false);
@@ -78,19 +91,47 @@ struct RunSpec {
   bool swapped = false;  // data areas byte-swapped ("big-endian" run file)
 };
 std::vector<Event> makeRun(const RunSpec& spec);
+// The pieces of makeRun, for writing long runs without holding them: the time
+// stamp of the begin of run, and ordinary event `index` (0 to events - 1),
+// which depends only on the spec and the index.
+uint32_t runStartTime(const RunSpec& spec);
+Event makeEvent(const RunSpec& spec, uint32_t index);
+Event makeEndOfRun(const RunSpec& spec);
 
 // Kinds of damage for reader tests, applied to the file's last event.
 enum class Damage {
   None,
-  TruncatedHeader,  // the file ends inside the last event's header
-  TruncatedData,    // the file ends inside the last event's data
-  ZeroSize,         // the last header claims 0 data bytes
-  OversizeData,     // the last header claims 1048577 data bytes
+  TruncatedHeader,  // the file ends inside the last event's header (8 of 16 bytes)
+  TruncatedData,    // the file ends inside the last event's data (half of it written)
+  ZeroSize,         // the last header claims 0 data bytes; no data follow it
+  OversizeData,     // the last header claims 1048577 data bytes; its real data follow
 };
+// An encoded event (header and data area) with `damage` done to it.
+std::vector<uint8_t> damageEvent(std::vector<uint8_t> encoded, Damage damage);
 
 // Writes events to `path`, gzip-compressed when the name ends in ".gz".
 // Returns false with `error` set when the file cannot be written.
+// Damage with no events to apply it to is an error.
 bool writeRun(const std::string& path, const std::vector<Event>& events, bool swapped,
               Damage damage, std::string& error);
+
+// A run file written piece by piece: plain, or gzip when the name ends in ".gz".
+// The gzip stream carries no time stamp or name, so equal input gives equal files.
+class RunWriter {
+ public:
+  RunWriter() = default;
+  ~RunWriter();  // closes without reporting
+  RunWriter(const RunWriter&) = delete;
+  RunWriter& operator=(const RunWriter&) = delete;
+
+  bool open(const std::string& path, std::string& error);
+  bool write(const std::vector<uint8_t>& bytes, std::string& error);
+  bool close(std::string& error);  // reports what the final flush found
+
+ private:
+  std::string path;
+  void* plain = nullptr;  // FILE*
+  void* gz = nullptr;     // gzFile
+};
 
 }  // namespace synth

@@ -1,0 +1,180 @@
+// ODB dumps as MIDAS writes them at run transitions, small but with a key of
+// every type a query may meet, single and as arrays.
+#include <ctime>
+#include <sstream>
+
+#include "MidasSynth.h"
+
+namespace synth {
+
+namespace {
+
+// Times are printed in UTC so that a dump does not depend on the machine.
+std::string timeText(uint32_t t) {
+  if (t == 0) return "";
+  std::time_t tt = std::time_t(t);
+  std::tm tm{};
+  gmtime_r(&tt, &tm);
+  char buf[64];
+  std::strftime(buf, sizeof buf, "%a %b %d %H:%M:%S %Y", &tm);
+  return buf;
+}
+
+class Dump {
+ public:
+  void open(const std::string& name) {
+    indent();
+    out << "<dir name=\"" << name << "\">\n";
+    ++depth;
+  }
+  void close() {
+    --depth;
+    indent();
+    out << "</dir>\n";
+  }
+  template <typename T>
+  void key(const std::string& name, const std::string& type, const T& value) {
+    indent();
+    out << "<key name=\"" << name << "\" type=\"" << type << "\"" << sizeOf(type) << ">" << value
+        << "</key>\n";
+  }
+  template <typename T>
+  void array(const std::string& name, const std::string& type, const std::vector<T>& values) {
+    indent();
+    out << "<keyarray name=\"" << name << "\" type=\"" << type << "\"" << sizeOf(type)
+        << " num_values=\"" << values.size() << "\">\n";
+    ++depth;
+    for (size_t i = 0; i < values.size(); ++i) {
+      indent();
+      out << "<value index=\"" << i << "\">" << values[i] << "</value>\n";
+    }
+    --depth;
+    indent();
+    out << "</keyarray>\n";
+  }
+  std::ostringstream out;
+
+ private:
+  static std::string sizeOf(const std::string& type) {
+    return type == "STRING" ? " size=\"32\"" : "";
+  }
+  void indent() { out << std::string(2 * depth, ' '); }
+  int depth = 1;
+};
+
+}  // namespace
+
+std::string odbXml(uint32_t run, uint32_t events) { return odbXml(run, events, 0, 0); }
+
+std::string odbXml(uint32_t run, uint32_t events, uint32_t startTime, uint32_t stopTime) {
+  const bool running = stopTime == 0;
+  Dump d;
+  d.out << "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\n"
+        << "<!-- created by midas-synth -->\n"
+        << "<odb root=\"/\" filename=\"run" << run << ".xml\""
+        << " xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\""
+        << " xsi:noNamespaceSchemaLocation=\"odb.xsd\">\n";
+
+  d.open("System");
+  d.open("Clients");
+  d.close();
+  d.close();
+
+  d.open("Experiment");
+  d.key("Name", "STRING", "synth");
+  d.key("Code", "CHAR", 'S');
+  d.key("Debug level", "BYTE", 42);
+  d.key("Offset", "SBYTE", 7);
+  d.key("Mode bits", "BITFIELD", 3);
+  d.key("Main run number", "LINK", "/Runinfo/Run number");
+  d.open("Edit on start");
+  d.key("Comment", "STRING", "synthetic data");
+  d.key("Write data", "BOOL", 1);
+  d.close();
+  d.close();
+
+  d.open("Runinfo");
+  d.key("State", "INT", running ? 3 : 1);
+  d.key("Online Mode", "INT", 1);
+  d.key("Run number", "INT", run);
+  d.key("Transition in progress", "INT", 0);
+  d.key("Start abort", "INT", 0);
+  d.key("Requested transition", "INT", 0);
+  d.key("Start time", "STRING", timeText(startTime));
+  d.key("Start time binary", "DWORD", startTime);
+  d.key("Stop time", "STRING", timeText(stopTime));
+  d.key("Stop time binary", "DWORD", stopTime);
+  d.close();
+
+  d.open("Equipment");
+  d.open("Trigger");
+  d.open("Common");
+  d.key("Event ID", "WORD", 1);
+  d.key("Trigger mask", "WORD", 7);
+  d.key("Buffer", "STRING", "SYSTEM");
+  d.key("Type", "INT", 2);
+  d.key("Source", "INT", 0);
+  d.key("Format", "STRING", "MIDAS");
+  d.key("Enabled", "BOOL", 1);
+  d.key("Read on", "INT", 257);
+  d.key("Period", "INT", 500);
+  d.key("Event limit", "DOUBLE", 0);
+  d.key("Num subevents", "DWORD", 0);
+  d.key("Log history", "INT", 0);
+  d.key("Frontend host", "STRING", "localhost");
+  d.key("Frontend name", "STRING", "synthfe");
+  d.key("Frontend file name", "STRING", "synthfe.cxx");
+  d.key("Status", "STRING", "");
+  d.close();
+  d.open("Settings");
+  d.key("Threshold", "SHORT", -12);
+  d.key("Gate width", "FLOAT", 2.5);
+  d.key("Scale", "DOUBLE", 0.125);
+  d.key("Layout", "ARRAY", "");
+  d.array<int>("TDC window", "INT", {-200, 400, 25});
+  d.array<unsigned>("ADC threshold", "WORD", {10, 20, 30, 40});
+  d.array<unsigned>("Channel mask", "DWORD", {0xffffffffu, 0, 255});
+  d.array<int>("Offsets", "SHORT", {-3, 0, 3});
+  d.array<float>("Gains", "FLOAT", {1.0f, 1.5f, 0.75f, 2.0f});
+  d.array<double>("Calibration", "DOUBLE", {0.5, -1.25, 3e-3});
+  d.array<int>("Enabled channels", "BOOL", {1, 0, 1, 1});
+  d.array<std::string>("Channel names", "STRING", {"left", "right", "veto"});
+  d.close();
+  d.open("Statistics");
+  d.key("Events sent", "DOUBLE", events);
+  d.key("Events per sec.", "DOUBLE", 0);
+  d.key("kBytes per sec.", "DOUBLE", 0);
+  d.close();
+  d.close();
+  d.close();
+
+  d.out << "</odb>\n";
+  return d.out.str();
+}
+
+namespace {
+
+Event transition(uint16_t id, uint32_t run, uint32_t timeStamp, const std::string& xml) {
+  Event e;
+  e.id = id;
+  e.serial = run;
+  e.timeStamp = timeStamp;
+  e.raw.assign(xml.begin(), xml.end());
+  return e;
+}
+
+}  // namespace
+
+Event beginOfRun(uint32_t run, uint32_t timeStamp) {
+  return transition(0x8000, run, timeStamp, odbXml(run, 0, timeStamp, 0));
+}
+
+Event endOfRun(uint32_t run, uint32_t timeStamp, uint32_t events) {
+  return endOfRun(run, 0, timeStamp, events);
+}
+
+Event endOfRun(uint32_t run, uint32_t startTime, uint32_t timeStamp, uint32_t events) {
+  return transition(0x8001, run, timeStamp, odbXml(run, events, startTime, timeStamp));
+}
+
+}  // namespace synth

@@ -1,0 +1,135 @@
+// midas-synth: writes a synthetic MIDAS run file for demos and tests.
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "MidasSynth.h"
+
+namespace {
+
+const char* kUsage =
+    "usage: midas-synth [options] OUTPUT\n"
+    "Writes a MIDAS run file: a begin-of-run event with an ODB dump, N events\n"
+    "with banks of several types, and an end-of-run event. OUTPUT ending in .gz\n"
+    "is written gzip-compressed. The same options always give the same file.\n"
+    "\n"
+    "  --events N     ordinary events to write (default 10)\n"
+    "  --run R        run number (default 1)\n"
+    "  --seed S       seed of the event contents (default 1)\n"
+    "  --bank32       32-bit bank headers instead of 16-bit ones\n"
+    "  --swapped      data areas in reversed byte order, as from a big-endian host\n"
+    "  --damage KIND  damage the last event: truncated-header, truncated-data,\n"
+    "                 zero-size or oversize\n"
+    "  --describe     print each event written and its banks (also --list)\n"
+    "  --help         show this text\n";
+
+int usageError(const std::string& message) {
+  std::fprintf(stderr, "midas-synth: %s\n%s", message.c_str(),
+               "Try 'midas-synth --help' for more information.\n");
+  return 2;
+}
+
+// A whole decimal number in 0..2^32-1, nothing before or after it.
+bool parseCount(const char* text, uint32_t& value) {
+  if (!text || *text < '0' || *text > '9') return false;
+  errno = 0;
+  char* end = nullptr;
+  const unsigned long long v = std::strtoull(text, &end, 10);
+  if (errno || *end || v > 0xffffffffull) return false;
+  value = uint32_t(v);
+  return true;
+}
+
+bool parseDamage(const std::string& text, synth::Damage& damage) {
+  if (text == "truncated-header") damage = synth::Damage::TruncatedHeader;
+  else if (text == "truncated-data") damage = synth::Damage::TruncatedData;
+  else if (text == "zero-size") damage = synth::Damage::ZeroSize;
+  else if (text == "oversize") damage = synth::Damage::OversizeData;
+  else return false;
+  return true;
+}
+
+void describe(const synth::Event& e, size_t bytes) {
+  std::printf("id 0x%04x mask 0x%04x serial %u time %u size %zu", unsigned(e.id),
+              unsigned(e.triggerMask), unsigned(e.serial), unsigned(e.timeStamp), bytes - 16);
+  if (!e.raw.empty()) std::printf(" odb-xml");
+  for (const synth::Bank& b : e.banks)
+    std::printf(" %s:%u:%zu", b.name.c_str(), unsigned(b.type), b.data.size());
+  std::printf("\n");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  synth::RunSpec spec;
+  synth::Damage damage = synth::Damage::None;
+  bool listing = false;
+  std::string output;
+
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    auto value = [&](const char* what) -> const char* {
+      if (i + 1 >= argc) return nullptr;
+      (void)what;
+      return argv[++i];
+    };
+    if (arg == "--help" || arg == "-h") {
+      std::fputs(kUsage, stdout);
+      return 0;
+    } else if (arg == "--events" || arg == "--run" || arg == "--seed") {
+      const char* text = value(arg.c_str());
+      uint32_t n = 0;
+      if (!text) return usageError(arg + " needs a number");
+      if (!parseCount(text, n)) return usageError(arg + ": not a number in 0..4294967295: '" + text + "'");
+      if (arg == "--events") spec.events = n;
+      else if (arg == "--run") spec.run = n;
+      else spec.seed = n;
+    } else if (arg == "--bank32") {
+      spec.bank32 = true;
+    } else if (arg == "--swapped") {
+      spec.swapped = true;
+    } else if (arg == "--damage") {
+      const char* text = value(arg.c_str());
+      if (!text) return usageError("--damage needs a kind");
+      if (!parseDamage(text, damage)) return usageError(std::string("unknown damage '") + text + "'");
+    } else if (arg == "--describe" || arg == "--list") {
+      listing = true;
+    } else if (arg.size() > 1 && arg[0] == '-') {
+      return usageError("unknown option " + arg);
+    } else if (!output.empty()) {
+      return usageError("more than one output file: " + output + ", " + arg);
+    } else {
+      output = arg;
+    }
+  }
+  if (output.empty()) return usageError("no output file given");
+
+  // Streamed event by event: long runs need no memory for the whole file.
+  synth::RunWriter writer;
+  std::string error;
+  if (!writer.open(output, error)) {
+    std::fprintf(stderr, "midas-synth: %s\n", error.c_str());
+    return 1;
+  }
+  const uint64_t total = uint64_t(spec.events) + 2;
+  for (uint64_t i = 0; i < total; ++i) {
+    const synth::Event e = i == 0 ? synth::beginOfRun(spec.run, synth::runStartTime(spec))
+                           : i + 1 == total ? synth::makeEndOfRun(spec)
+                                            : synth::makeEvent(spec, uint32_t(i - 1));
+    std::vector<uint8_t> bytes = synth::encodeEvent(e, spec.swapped);
+    if (listing) describe(e, bytes.size());
+    if (i + 1 == total) bytes = synth::damageEvent(std::move(bytes), damage);
+    if (!writer.write(bytes, error)) {
+      std::fprintf(stderr, "midas-synth: %s\n", error.c_str());
+      return 1;
+    }
+  }
+  if (!writer.close(error)) {
+    std::fprintf(stderr, "midas-synth: %s\n", error.c_str());
+    return 1;
+  }
+  if (listing && std::fflush(stdout) != 0) return 1;
+  return 0;
+}
