@@ -1,1 +1,177 @@
+// The command-line tool: its files must be those of the library for the same
+// options, and bad arguments or unwritable outputs must say so by exit code.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include <fstream>
+#include <iterator>
+#include <sstream>
+
+#include "MidasSynth.h"
+#include "TarnTest.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+struct Result {
+  int status;
+  std::string out;
+  std::string err;
+};
+
+std::string slurp(const std::string& path) {
+  std::ifstream f(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
+}
+
+Bytes readBytes(const std::string& path) {
+  const std::string s = slurp(path);
+  return Bytes(s.begin(), s.end());
+}
+
+Result synthTool(const tarntest::TempDir& dir, const std::vector<std::string>& args) {
+  std::string cmd = "'" MIDAS_SYNTH_BINARY "'";
+  for (const std::string& a : args) cmd += " '" + a + "'";
+  cmd += " >'" + dir.path() + "/stdout' 2>'" + dir.path() + "/stderr'";
+  const int rc = std::system(cmd.c_str());
+  return {WIFEXITED(rc) ? WEXITSTATUS(rc) : -1, slurp(dir.path() + "/stdout"),
+          slurp(dir.path() + "/stderr")};
+}
+
+Bytes library(const synth::RunSpec& spec, synth::Damage damage, const std::string& path) {
+  std::string error;
+  EXPECT_TRUE(synth::writeRun(path, synth::makeRun(spec), spec.swapped, damage, error)) << error;
+  return readBytes(path);
+}
+
+Bytes gunzip(const std::string& path) {
+  gzFile f = gzopen(path.c_str(), "rb");
+  Bytes out;
+  if (!f) return out;
+  uint8_t buf[4096];
+  int n;
+  while ((n = gzread(f, buf, sizeof buf)) > 0) out.insert(out.end(), buf, buf + n);
+  gzclose(f);
+  return out;
+}
+
+bool exists(const std::string& path) {
+  struct stat st;
+  return ::lstat(path.c_str(), &st) == 0;
+}
+
+}  // namespace
+
+TEST(SynthCli, WritesWhatTheLibraryWrites) {
+  tarntest::TempDir dir;
+  synth::RunSpec spec;
+  spec.events = 25;
+  spec.run = 7;
+  spec.seed = 3;
+  spec.bank32 = true;
+  spec.swapped = true;
+  const Bytes want = library(spec, synth::Damage::None, dir.path() + "/lib.mid");
+  const std::vector<std::string> opts = {"--events", "25", "--run", "7", "--seed", "3", "--bank32",
+                                         "--swapped"};
+
+  std::vector<std::string> args = opts;
+  args.push_back(dir.path() + "/cli.mid");
+  Result r = synthTool(dir, args);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(readBytes(dir.path() + "/cli.mid"), want);
+
+  args.back() = dir.path() + "/cli.mid.gz";
+  ASSERT_EQ(synthTool(dir, args).status, 0);
+  EXPECT_EQ(gunzip(dir.path() + "/cli.mid.gz"), want);
+  const Bytes first = readBytes(dir.path() + "/cli.mid.gz");
+  ASSERT_EQ(synthTool(dir, args).status, 0);
+  EXPECT_EQ(readBytes(dir.path() + "/cli.mid.gz"), first);
+
+  // Defaults: 10 events of run 1, seed 1, 16-bit headers, host order.
+  ASSERT_EQ(synthTool(dir, {dir.path() + "/default.mid"}).status, 0);
+  EXPECT_EQ(readBytes(dir.path() + "/default.mid"),
+            library(synth::RunSpec{}, synth::Damage::None, dir.path() + "/libdefault.mid"));
+}
+
+TEST(SynthCli, DamageKinds) {
+  tarntest::TempDir dir;
+  synth::RunSpec spec;
+  spec.events = 4;
+  const std::pair<const char*, synth::Damage> kinds[] = {
+      {"truncated-header", synth::Damage::TruncatedHeader},
+      {"truncated-data", synth::Damage::TruncatedData},
+      {"zero-size", synth::Damage::ZeroSize},
+      {"oversize", synth::Damage::OversizeData}};
+  for (const auto& [name, damage] : kinds) {
+    const std::string out = dir.path() + "/" + name + ".mid";
+    const Result r = synthTool(dir, {"--events", "4", "--damage", name, out});
+    ASSERT_EQ(r.status, 0) << name << ": " << r.err;
+    EXPECT_EQ(readBytes(out), library(spec, damage, dir.path() + "/lib.mid")) << name;
+  }
+}
+
+TEST(SynthCli, DescribeListsEveryEvent) {
+  tarntest::TempDir dir;
+  const Result r = synthTool(dir, {"--events", "3", "--run", "12", "--describe", dir.path() + "/d.mid"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  std::istringstream lines(r.out);
+  std::vector<std::string> got;
+  for (std::string line; std::getline(lines, line);) got.push_back(line);
+  ASSERT_EQ(got.size(), 5u) << r.out;
+  EXPECT_EQ(got[0].rfind("id 0x8000 mask 0x0000 serial 12 ", 0), 0u) << got[0];
+  EXPECT_NE(got[0].find("odb-xml"), std::string::npos);
+  EXPECT_EQ(got[2].rfind("id 0x0002 mask 0x0002 serial 1 ", 0), 0u) << got[2];
+  EXPECT_NE(got[2].find(" PAD5:1:5"), std::string::npos) << got[2];
+  EXPECT_EQ(got[4].rfind("id 0x8001 ", 0), 0u) << got[4];
+  // The size shown is the data size in the header.
+  const Bytes file = readBytes(dir.path() + "/d.mid");
+  const uint32_t borSize = file[12] | file[13] << 8 | file[14] << 16 | uint32_t(file[15]) << 24;
+  EXPECT_NE(got[0].find(" size " + std::to_string(borSize) + " "), std::string::npos) << got[0];
+}
+
+TEST(SynthCli, BadArgumentsExitTwoAndWriteNothing) {
+  tarntest::TempDir dir;
+  const std::string out = dir.path() + "/x.mid";
+  const std::vector<std::vector<std::string>> cases = {
+      {},
+      {"--events", "12x", out},
+      {"--events", "-3", out},
+      {"--events", "+3", out},
+      {"--seed", "4294967296", out},
+      {"--run", "", out},
+      {"--events"},
+      {"--damage", "crumpled", out},
+      {"--frobnicate", out},
+      {out, dir.path() + "/y.mid"},
+  };
+  for (const auto& args : cases) {
+    std::string shown;
+    for (const auto& a : args) shown += " [" + a + "]";
+    const Result r = synthTool(dir, args);
+    EXPECT_EQ(r.status, 2) << shown;
+    EXPECT_NE(r.err.find("midas-synth: "), std::string::npos) << shown << ": " << r.err;
+    EXPECT_FALSE(exists(out)) << shown;
+  }
+  const Result help = synthTool(dir, {"--help"});
+  EXPECT_EQ(help.status, 0);
+  EXPECT_NE(help.out.find("usage: midas-synth"), std::string::npos);
+  EXPECT_NE(help.out.find("--damage"), std::string::npos);
+}
+
+TEST(SynthCli, WriteFailuresExitOne) {
+  tarntest::TempDir dir;
+  const std::string full = dir.path() + "/full.mid";
+  const std::string fullGz = dir.path() + "/full.mid.gz";
+  ASSERT_EQ(::symlink("/dev/full", full.c_str()), 0);
+  ASSERT_EQ(::symlink("/dev/full", fullGz.c_str()), 0);
+  for (const std::string& out : {dir.path() + "/none/x.mid", dir.path() + "/none/x.mid.gz", full, fullGz}) {
+    const Result r = synthTool(dir, {"--events", "2000", out});
+    EXPECT_EQ(r.status, 1) << out;
+    EXPECT_NE(r.err.find(out), std::string::npos) << r.err;
+  }
+}
