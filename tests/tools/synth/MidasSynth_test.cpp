@@ -4,20 +4,16 @@
 #include <gtest/gtest.h>
 #include <libxml/parser.h>
 #include <libxml/xpath.h>
-#include <unistd.h>
-#include <zlib.h>
 
 #include <algorithm>
-#include <cstring>
-#include <fstream>
-#include <iterator>
 #include <stdexcept>
 
 #include "MidasSynth.h"
+#include "SynthFiles.h"
 #include "TarnTest.h"
 
 using namespace synth;
-using Bytes = std::vector<uint8_t>;
+using namespace synthtest;
 
 namespace {
 
@@ -29,25 +25,8 @@ Bytes cat(std::initializer_list<Bytes> parts) {
   return out;
 }
 
-Bytes readFile(const std::string& path) {
-  std::ifstream f(path, std::ios::binary);
-  return Bytes(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
-}
-
-Bytes gunzip(const std::string& path) {
-  gzFile f = gzopen(path.c_str(), "rb");
-  Bytes out;
-  if (!f) return out;
-  uint8_t buf[4096];
-  int n;
-  while ((n = gzread(f, buf, sizeof buf)) > 0) out.insert(out.end(), buf, buf + n);
-  gzclose(f);
-  return out;
-}
-
-uint32_t get32(const Bytes& b, size_t at, bool swapped = false) {
-  uint32_t v = uint32_t(b[at]) | uint32_t(b[at + 1]) << 8 | uint32_t(b[at + 2]) << 16 |
-               uint32_t(b[at + 3]) << 24;
+uint32_t read32(const Bytes& b, size_t at, bool swapped) {
+  const uint32_t v = get32(b, at);
   return swapped ? __builtin_bswap32(v) : v;
 }
 
@@ -63,16 +42,16 @@ std::vector<Bank> walkBanks(const Bytes& area, bool& wasSwapped) {
   std::vector<Bank> banks;
   const uint32_t flagsAsRead = get32(area, 4);
   wasSwapped = flagsAsRead >= 0x10000;
-  const uint32_t size = get32(area, 0, wasSwapped);
-  const bool b32 = get32(area, 4, wasSwapped) & 0x10;
+  const uint32_t size = read32(area, 0, wasSwapped);
+  const bool b32 = read32(area, 4, wasSwapped) & 0x10;
   EXPECT_EQ(size + 8, area.size());
   size_t at = 8;
   while (at < 8 + size) {
     Bank b;
     b.name.assign(area.begin() + at, area.begin() + at + 4);
     const size_t hdr = b32 ? 12 : 8;
-    b.type = b32 ? get32(area, at + 4, wasSwapped) : get16(area, at + 4, wasSwapped);
-    const uint32_t n = b32 ? get32(area, at + 8, wasSwapped) : get16(area, at + 6, wasSwapped);
+    b.type = b32 ? read32(area, at + 4, wasSwapped) : get16(area, at + 4, wasSwapped);
+    const uint32_t n = b32 ? read32(area, at + 8, wasSwapped) : get16(area, at + 6, wasSwapped);
     const size_t next = at + hdr + ((n + 7) & ~7u);
     Bytes unit(area.begin() + at + hdr, area.begin() + next);
     const size_t u = elementSize(b.type);
@@ -186,10 +165,6 @@ TEST(SynthBanks, ElementsAreLittleEndian) {
   const Bank s = stringBank("T", "hi");
   EXPECT_EQ(s.type, TID_STRING);
   EXPECT_EQ(s.data, (Bytes{'h', 'i', 0}));
-  EXPECT_EQ(elementSize(TID_DOUBLE), 8u);
-  EXPECT_EQ(elementSize(TID_BOOL), 4u);
-  EXPECT_EQ(elementSize(TID_STRING), 0u);
-  EXPECT_EQ(elementSize(99), 0u);
 }
 
 TEST(SynthRun, ShapeOfARun) {
@@ -378,11 +353,8 @@ TEST(SynthWrite, DamageOfTheLastEvent) {
   b = written(Damage::OversizeData);
   ASSERT_EQ(b.size(), whole.size());
   EXPECT_EQ(get32(b, lastStart + 12), 1048577u);
-  b[lastStart + 12] = whole[lastStart + 12];
-  b[lastStart + 13] = whole[lastStart + 13];
-  b[lastStart + 14] = whole[lastStart + 14];
-  b[lastStart + 15] = whole[lastStart + 15];
-  EXPECT_EQ(b, whole);
+  std::copy(whole.begin() + lastStart + 12, whole.begin() + lastStart + 16, b.begin() + lastStart + 12);
+  EXPECT_EQ(b, whole);  // nothing else changed
 }
 
 TEST(SynthWrite, Failures) {
@@ -402,13 +374,4 @@ TEST(SynthWrite, Failures) {
   bad.banks = {dwordBank("TOOLONG", {1})};
   EXPECT_FALSE(writeRun(dir.path() + "/b.mid", {bad}, false, Damage::None, error));
   EXPECT_NE(error.find("TOOLONG"), std::string::npos) << error;
-
-  // A full device fails when the buffered data reach it, at the latest on close.
-  for (const char* name : {"/full.mid", "/full.mid.gz"}) {
-    const std::string link = dir.path() + name;
-    ASSERT_EQ(::symlink("/dev/full", link.c_str()), 0);
-    error.clear();
-    EXPECT_FALSE(writeRun(link, run, false, Damage::None, error)) << name;
-    EXPECT_NE(error.find("No space"), std::string::npos) << error;
-  }
 }

@@ -4,18 +4,16 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
-#include <zlib.h>
 
-#include <fstream>
-#include <iterator>
 #include <sstream>
 
 #include "MidasSynth.h"
+#include "SynthFiles.h"
 #include "TarnTest.h"
 
-namespace {
+using namespace synthtest;
 
-using Bytes = std::vector<uint8_t>;
+namespace {
 
 struct Result {
   int status;
@@ -24,13 +22,8 @@ struct Result {
 };
 
 std::string slurp(const std::string& path) {
-  std::ifstream f(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
-}
-
-Bytes readBytes(const std::string& path) {
-  const std::string s = slurp(path);
-  return Bytes(s.begin(), s.end());
+  const Bytes b = readFile(path);
+  return std::string(b.begin(), b.end());
 }
 
 Result synthTool(const tarntest::TempDir& dir, const std::vector<std::string>& args) {
@@ -45,18 +38,7 @@ Result synthTool(const tarntest::TempDir& dir, const std::vector<std::string>& a
 Bytes library(const synth::RunSpec& spec, synth::Damage damage, const std::string& path) {
   std::string error;
   EXPECT_TRUE(synth::writeRun(path, synth::makeRun(spec), spec.swapped, damage, error)) << error;
-  return readBytes(path);
-}
-
-Bytes gunzip(const std::string& path) {
-  gzFile f = gzopen(path.c_str(), "rb");
-  Bytes out;
-  if (!f) return out;
-  uint8_t buf[4096];
-  int n;
-  while ((n = gzread(f, buf, sizeof buf)) > 0) out.insert(out.end(), buf, buf + n);
-  gzclose(f);
-  return out;
+  return readFile(path);
 }
 
 bool exists(const std::string& path) {
@@ -83,18 +65,18 @@ TEST(SynthCli, WritesWhatTheLibraryWrites) {
   Result r = synthTool(dir, args);
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out, "");
-  EXPECT_EQ(readBytes(dir.path() + "/cli.mid"), want);
+  EXPECT_EQ(readFile(dir.path() + "/cli.mid"), want);
 
   args.back() = dir.path() + "/cli.mid.gz";
   ASSERT_EQ(synthTool(dir, args).status, 0);
   EXPECT_EQ(gunzip(dir.path() + "/cli.mid.gz"), want);
-  const Bytes first = readBytes(dir.path() + "/cli.mid.gz");
+  const Bytes first = readFile(dir.path() + "/cli.mid.gz");
   ASSERT_EQ(synthTool(dir, args).status, 0);
-  EXPECT_EQ(readBytes(dir.path() + "/cli.mid.gz"), first);
+  EXPECT_EQ(readFile(dir.path() + "/cli.mid.gz"), first);
 
   // Defaults: 10 events of run 1, seed 1, 16-bit headers, host order.
   ASSERT_EQ(synthTool(dir, {dir.path() + "/default.mid"}).status, 0);
-  EXPECT_EQ(readBytes(dir.path() + "/default.mid"),
+  EXPECT_EQ(readFile(dir.path() + "/default.mid"),
             library(synth::RunSpec{}, synth::Damage::None, dir.path() + "/libdefault.mid"));
 }
 
@@ -111,7 +93,7 @@ TEST(SynthCli, DamageKinds) {
     const std::string out = dir.path() + "/" + name + ".mid";
     const Result r = synthTool(dir, {"--events", "4", "--damage", name, out});
     ASSERT_EQ(r.status, 0) << name << ": " << r.err;
-    EXPECT_EQ(readBytes(out), library(spec, damage, dir.path() + "/lib.mid")) << name;
+    EXPECT_EQ(readFile(out), library(spec, damage, dir.path() + "/lib.mid")) << name;
   }
 }
 
@@ -129,9 +111,8 @@ TEST(SynthCli, DescribeListsEveryEvent) {
   EXPECT_NE(got[2].find(" PAD5:1:5"), std::string::npos) << got[2];
   EXPECT_EQ(got[4].rfind("id 0x8001 ", 0), 0u) << got[4];
   // The size shown is the data size in the header.
-  const Bytes file = readBytes(dir.path() + "/d.mid");
-  const uint32_t borSize = file[12] | file[13] << 8 | file[14] << 16 | uint32_t(file[15]) << 24;
-  EXPECT_NE(got[0].find(" size " + std::to_string(borSize) + " "), std::string::npos) << got[0];
+  const std::string borSize = std::to_string(get32(readFile(dir.path() + "/d.mid"), 12));
+  EXPECT_NE(got[0].find(" size " + borSize + " "), std::string::npos) << got[0];
 }
 
 TEST(SynthCli, BadArgumentsExitTwoAndWriteNothing) {
