@@ -93,7 +93,7 @@ struct RunSpec {
 std::vector<Event> makeRun(const RunSpec& spec);
 // The pieces of makeRun, for writing long runs without holding them: the time
 // stamp of the begin of run, and ordinary event `index` (0 to events - 1),
-// which depends only on the spec and the index.
+// which depends only on the run settings and the index.
 uint32_t runStartTime(const RunSpec& spec);
 Event makeEvent(const RunSpec& spec, uint32_t index);
 Event makeEndOfRun(const RunSpec& spec);
