@@ -89,6 +89,7 @@ struct RunSpec {
   uint32_t seed = 1;
   bool bank32 = false;
   bool swapped = false;  // data areas byte-swapped ("big-endian" run file)
+  bool modules = false;  // ordinary events also carry module banks (ModuleBanks.h)
 };
 std::vector<Event> makeRun(const RunSpec& spec);
 // The pieces of makeRun, for writing long runs without holding them: the time

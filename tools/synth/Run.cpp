@@ -4,6 +4,7 @@
 #include <string>
 
 #include "MidasSynth.h"
+#include "ModuleBanks.h"
 
 namespace synth {
 
@@ -82,6 +83,7 @@ Event makeEvent(const RunSpec& spec, uint32_t index) {
     e.banks.push_back(boolBank("FLAG", {true, false, bool(r.next() & 1)}));
   }
   if (e.id == 3) e.banks.push_back(dwordBank("EMPT", {}));
+  if (spec.modules) addModuleBanks(e, makeModuleContent(spec, index));
   return e;
 }
 

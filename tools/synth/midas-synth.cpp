@@ -19,6 +19,7 @@ const char* kUsage =
     "  --run R        run number (default 1)\n"
     "  --seed S       seed of the event contents (default 1)\n"
     "  --bank32       32-bit bank headers instead of 16-bit ones\n"
+    "  --modules      add module banks: TDC0, ADC0, IO32, MADC, SIS0..SIS3\n"
     "  --swapped      data areas in reversed byte order, as from a big-endian host\n"
     "  --damage KIND  damage the last event: truncated-header, truncated-data,\n"
     "                 zero-size or oversize\n"
@@ -86,6 +87,8 @@ int main(int argc, char** argv) {
       if (arg == "--events") spec.events = n;
       else if (arg == "--run") spec.run = n;
       else spec.seed = n;
+    } else if (arg == "--modules") {
+      spec.modules = true;
     } else if (arg == "--bank32") {
       spec.bank32 = true;
     } else if (arg == "--swapped") {
