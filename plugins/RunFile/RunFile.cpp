@@ -1,0 +1,151 @@
+#include "RunFile.h"
+
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <iostream>
+
+#include "Plugin.h"
+#include "TMidasEvent.h"
+
+RunFile::RunFile(std::string& n)
+    : TarnBase(nullptr, "NoName"), steps(0), interval(0), fileOpen(false) {
+  const char* dir = std::getenv("MIDASDATA");
+  dataDir = dir ? dir : "";
+  name = n;
+  description = "Read one or several Midas files (*.mid)";
+  inputs.push_back(Input("steps", static_cast<Handler>(&RunFile::setSteps), TARN_INT,
+                         "How many events to read"));
+  inputs.push_back(Input("interval", static_cast<Handler>(&RunFile::setInterval), TARN_FLOAT,
+                         "Pause between reads in s"));
+  inputs.push_back(Input("file", static_cast<Handler>(&RunFile::setFilename), TARN_STRING,
+                         "Filename"));
+  inputs.push_back(Input("listfile", static_cast<Handler>(&RunFile::setListfilename), TARN_STRING,
+                         "Name of ASCII file containing list of filenames"));
+  outputs.push_back(Output("event", TARN_OBJECT, "Midas event"));
+  outputs.push_back(Output("bor", TARN_CSTRING, "Begin of run ODB as XML string"));
+  outputs.push_back(Output("eor", TARN_CSTRING, "End of run ODB as XML string"));
+  std::cout << name << " instantiated" << std::endl;
+}
+
+RunFile::~RunFile() { std::cout << name << " deleted" << std::endl; }
+
+void RunFile::setSteps(void* value) {
+  if (value) steps = *static_cast<int*>(value);
+}
+
+void RunFile::setInterval(void* value) {
+  if (value) interval = *static_cast<float*>(value);
+}
+
+void RunFile::setFilename(void* value) {
+  if (value) openFile(*static_cast<std::string*>(value));
+}
+
+// The name as given, in the data directory, then the other gzip variant of both.
+bool RunFile::openFile(const std::string& fname) {
+  const std::string inDir = dataDir + "/";
+  bool ok = reader.Open(fname.c_str()) || reader.Open((inDir + fname).c_str());
+  if (!ok) {
+    const size_t n = fname.size();
+    if (n >= 3 && fname.find(".gz") == n - 3) {
+      const std::string plain = fname.substr(0, n - 3);
+      ok = reader.Open(plain.c_str()) || reader.Open((inDir + plain).c_str());
+    } else {
+      ok = reader.Open((fname + ".gz").c_str()) || reader.Open((inDir + fname + ".gz").c_str());
+    }
+  }
+  fileOpen = ok;
+  if (ok)
+    std::cout << name << ": RunFile \"" << reader.GetFilename() << "\" opened." << std::endl;
+  else
+    std::cout << name << ": RunFile: " << fname << " not found." << std::endl;
+  return ok;
+}
+
+void RunFile::setListfilename(void* value) {
+  if (!value) return;
+  if (listFile.is_open()) listFile.close();
+  listFile.clear();
+  const std::string path = dataDir + "/" + *static_cast<std::string*>(value);
+  listFile.open(path.c_str());
+  if (!listFile.is_open()) {
+    std::cout << name << ": Could not open MIDAS list file " << path << std::endl;
+    return;
+  }
+  nextFile();
+}
+
+void RunFile::nextFile() {
+  fileOpen = false;
+  if (!listFile.is_open()) return;
+  std::string line;
+  while (!fileOpen && std::getline(listFile, line)) {
+    if (line.empty() || line[0] == '#') continue;
+    openFile(line);
+  }
+}
+
+// Whole microseconds of the interval. A negative (or NaN) interval does not
+// pause; a huge one is held to what usleep's count can carry. The pause is
+// slept in slices so that Stop is not kept waiting by a long interval.
+void RunFile::pause() const {
+  const double us = interval * 1e6;
+  if (!(us >= 1.0)) return;
+  const double most = 4294967295.0;
+  uint64_t left = static_cast<uint64_t>(us < most ? us : most);
+  const uint64_t slice = 100000;
+  while (left > 0 && running) {
+    const uint64_t now = left < slice ? left : slice;
+    ::usleep(static_cast<useconds_t>(now));
+    left -= now;
+  }
+}
+
+void RunFile::Start() {
+  std::cout << name << ": Running: Steps = " << steps << ", interval = " << interval << std::endl;
+  running = true;
+  TMidasEvent event;
+  int count = 0;
+  while ((steps <= 0 || count < steps) && running && fileOpen) {
+    if (reader.Read(&event)) {
+      switch (event.GetEventId()) {
+        case 0x8000:
+          SendOutput(1, event.GetData());
+          break;
+        case 0x8001:
+          SendOutput(2, event.GetData());
+          break;
+        default:
+          event.SetBankList();
+          SendOutput(0, &event);
+          break;
+      }
+      pause();
+    } else {
+      // A damaged file ends like a finished one, but the user must learn of it.
+      if (reader.GetLastErrno() != 0)
+        std::cout << name << ": RunFile: " << reader.GetFilename() << ": "
+                  << reader.GetLastError() << std::endl;
+      nextFile();
+    }
+    ++count;
+  }
+  running = false;
+  std::cout << "Stop()" << std::endl;
+}
+
+void RunFile::Stop() { running = false; }
+
+void RunFile::Reset() {
+  std::cout << name << ": Reset()" << std::endl;
+  std::string list = inputs[3].setting;
+  std::string file = inputs[2].setting;
+  if (!list.empty())
+    setListfilename(&list);
+  else if (!file.empty())
+    setFilename(&file);
+}
+
+TARN_PLUGIN(RunFile)

@@ -1,0 +1,36 @@
+// Feeds recorded MIDAS run files into the graph: one file, or a list of them,
+// read event by event when the host starts the node.
+#pragma once
+
+#include <fstream>
+#include <string>
+
+#include "TRunFile.h"
+#include "TarnBase.h"
+
+class RunFile : public TarnBase {
+ public:
+  explicit RunFile(std::string& name);
+  ~RunFile() override;
+
+  void setSteps(void* value);         // int*
+  void setInterval(void* value);      // float*
+  void setFilename(void* value);      // std::string*
+  void setListfilename(void* value);  // std::string*
+
+  void Start() override;
+  void Stop() override;
+  void Reset() override;
+
+ private:
+  bool openFile(const std::string& name);
+  void nextFile();
+  void pause() const;
+
+  int steps;
+  double interval;
+  TRunFile reader;
+  std::ifstream listFile;
+  std::string dataDir;
+  bool fileOpen;
+};
