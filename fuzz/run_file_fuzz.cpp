@@ -1,0 +1,78 @@
+// Any bytes as a run file, plain or gzip: reading must end with an error or
+// the end of the file, never a crash, and memory must not follow what a
+// damaged header claims beyond the size limit.
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "FuzzTarget.h"
+#include "MidasSynth.h"
+#include "TMidasEvent.h"
+#include "TRunFile.h"
+
+namespace {
+
+// One scratch directory per process, removed at exit.
+std::string* scratch = nullptr;
+
+void removeScratch() {
+  for (const char* s : {".mid", ".mid.gz", ".seed.mid.gz"})
+    std::remove((*scratch + "/input" + s).c_str());
+  ::rmdir(scratch->c_str());
+}
+
+std::string tempPath(const char* suffix) {
+  if (!scratch) {
+    char tmpl[] = "/tmp/tarn-fuzz-XXXXXX";
+    if (!::mkdtemp(tmpl)) std::abort();
+    scratch = new std::string(tmpl);
+    std::atexit(removeScratch);
+  }
+  return *scratch + "/input" + suffix;
+}
+
+void readAll(const std::string& path, const uint8_t* data, size_t size) {
+  FILE* f = std::fopen(path.c_str(), "wb");
+  if (!f) return;
+  std::fwrite(data, 1, size, f);
+  std::fclose(f);
+  TRunFile reader;
+  if (!reader.Open(path.c_str())) return;
+  TMidasEvent event;
+  for (int n = 0; n < 100000 && reader.Read(&event); ++n) event.SetBankList();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  // The first byte chooses the reader's path: plain or through zlib.
+  if (size < 1) return 0;
+  readAll(tempPath(data[0] & 1 ? ".mid.gz" : ".mid"), data + 1, size - 1);
+  return 0;
+}
+
+std::vector<std::vector<uint8_t>> tarnFuzzSeeds() {
+  std::vector<std::vector<uint8_t>> seeds;
+  synth::RunSpec spec;
+  spec.events = 3;
+  for (bool swapped : {false, true}) {
+    std::vector<uint8_t> file{0};  // plain
+    for (const synth::Event& e : synth::makeRun(spec)) {
+      std::vector<uint8_t> bytes = synth::encodeEvent(e, swapped);
+      file.insert(file.end(), bytes.begin(), bytes.end());
+    }
+    seeds.push_back(file);
+  }
+  // A gzip-compressed run, as the writer makes it.
+  std::string path = tempPath(".seed.mid.gz"), error;
+  if (synth::writeRun(path, synth::makeRun(spec), false, synth::Damage::None, error)) {
+    FILE* f = std::fopen(path.c_str(), "rb");
+    std::vector<uint8_t> file{1};
+    for (int c; f && (c = std::fgetc(f)) != EOF;) file.push_back(uint8_t(c));
+    if (f) std::fclose(f);
+    seeds.push_back(file);
+  }
+  return seeds;
+}
