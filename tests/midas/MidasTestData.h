@@ -1,5 +1,6 @@
-// Hand-built data areas for the MIDAS record tests, and a buffer whose end
-// touches an unmapped page so that any read past a data area crashes the test.
+// Test helpers: hand-built data areas, a buffer that ends at an unmapped page
+// (any read past the data area crashes the test), and a node that records
+// what reaches it.
 #pragma once
 
 #include <sys/mman.h>
@@ -11,20 +12,20 @@
 #include <vector>
 
 #include "TMidasEvent.h"
+#include "TarnBase.h"
 
 namespace midastest {
 
 using Bytes = std::vector<uint8_t>;
 
-inline void put16(Bytes& b, uint16_t v) {
-  b.push_back(uint8_t(v));
-  b.push_back(uint8_t(v >> 8));
+inline void put(Bytes& b, uint64_t v, int n) {
+  for (int i = 0; i < n; ++i) b.push_back(uint8_t(v >> (8 * i)));
 }
-inline void put32(Bytes& b, uint32_t v) {
-  for (int i = 0; i < 4; ++i) b.push_back(uint8_t(v >> (8 * i)));
-}
-inline void set32(Bytes& b, size_t at, uint32_t v) {
-  for (int i = 0; i < 4; ++i) b[at + i] = uint8_t(v >> (8 * i));
+inline void set32(Bytes& b, size_t at, uint32_t v) { std::memcpy(&b[at], &v, 4); }
+inline Bytes words(std::vector<uint16_t> v) {
+  Bytes b;
+  for (uint16_t x : v) put(b, x, 2);
+  return b;
 }
 
 struct RawBank {
@@ -36,18 +37,12 @@ struct RawBank {
 // Bank area header, then each bank's header and its data padded to 8 bytes.
 inline Bytes dataArea(const std::vector<RawBank>& banks, bool bank32 = false) {
   Bytes b;
-  put32(b, 0);
-  put32(b, bank32 ? 0x11 : 0x01);
+  put(b, 0, 4);
+  put(b, bank32 ? 0x11 : 0x01, 4);
   for (const RawBank& k : banks) {
     for (int i = 0; i < 4; ++i) b.push_back(uint8_t(i < int(k.name.size()) ? k.name[i] : 0));
-    if (bank32) {
-      put32(b, k.type);
-      put32(b, uint32_t(k.data.size()));
-    } else {
-      put16(b, uint16_t(k.type));
-      put16(b, uint16_t(k.data.size()));
-    }
-    // The data, not the bank, is padded to 8 bytes.
+    put(b, k.type, bank32 ? 4 : 2);
+    put(b, k.data.size(), bank32 ? 4 : 2);
     b.insert(b.end(), k.data.begin(), k.data.end());
     b.insert(b.end(), (8 - k.data.size() % 8) % 8, 0);
   }
@@ -55,55 +50,31 @@ inline Bytes dataArea(const std::vector<RawBank>& banks, bool bank32 = false) {
   return b;
 }
 
-inline Bytes words(std::initializer_list<uint16_t> v) {
-  Bytes b;
-  for (uint16_t x : v) put16(b, x);
-  return b;
-}
-inline Bytes dwords(std::initializer_list<uint32_t> v) {
-  Bytes b;
-  for (uint32_t x : v) put32(b, x);
-  return b;
-}
-template <class T>
-Bytes raw(const std::vector<T>& v) {
-  Bytes b(v.size() * sizeof(T));
-  if (!b.empty()) std::memcpy(b.data(), v.data(), b.size());
-  return b;
-}
-
-// Holds bytes so that the last one sits just before a page no one may touch.
-class Guarded {
+// An event of id `id` whose (not owned) data area ends just before a page no one may touch.
+class GuardedEvent {
  public:
-  explicit Guarded(const Bytes& bytes) {
+  explicit GuardedEvent(const Bytes& area, uint16_t id = 1) {
     const size_t page = size_t(::sysconf(_SC_PAGESIZE));
-    pages = (bytes.size() + page - 1) / page + 1;
-    length = pages * page;
-    void* m = ::mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    base = static_cast<char*>(m);
+    length = (area.size() / page + 2) * page;
+    base = static_cast<char*>(
+        ::mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
     ::mprotect(base + length - page, page, PROT_NONE);
-    start = base + length - page - bytes.size();
-    if (!bytes.empty()) std::memcpy(start, bytes.data(), bytes.size());
+    start = base + length - page - area.size();
+    std::memcpy(start, area.data(), area.size());
+    event.GetEventHeader()->fEventId = id;
+    event.SetData(unsigned(area.size()), start);
   }
-  ~Guarded() { ::munmap(base, length); }
-  Guarded(const Guarded&) = delete;
-  Guarded& operator=(const Guarded&) = delete;
+  ~GuardedEvent() {
+    event.Clear();
+    ::munmap(base, length);
+  }
   char* data() const { return start; }
+  TMidasEvent event;
 
  private:
-  size_t pages, length;
+  size_t length;
   char* base;
   char* start;
-};
-
-// An event of id `id` using `area` (not owned) through SetData.
-struct GuardedEvent {
-  GuardedEvent(const Bytes& area, uint16_t id = 1) : buffer(area) {
-    event.GetEventHeader()->fEventId = id;
-    event.SetData(unsigned(area.size()), buffer.data());
-  }
-  Guarded buffer;
-  TMidasEvent event;
 };
 
 // An owning event holding a copy of `area`.
@@ -113,5 +84,41 @@ inline void fill(TMidasEvent& e, const Bytes& area, uint16_t id = 1) {
   e.GetEventHeader()->fDataSize = uint32_t(area.size());
   std::memcpy(e.GetData(), area.data(), area.size());
 }
+
+// Records, in order, what reaches it: inputs 0..objects-1 take MIDAS events
+// (a copy is kept), the following `texts` inputs take C text.
+class Collector : public TarnBase {
+ public:
+  struct Arrival {
+    int input;
+    const void* pointer;
+    std::string text;
+    TMidasEvent event;
+    bool hadBankList;
+  };
+  explicit Collector(int objects = 1, int texts = 2) : TarnBase(nullptr, "collector") {
+    for (int i = 0; i < objects + texts; ++i)
+      inputs.push_back(Input("in" + std::to_string(i),
+                             static_cast<Handler>(i < objects ? &Collector::onEvent : &Collector::onText),
+                             i < objects ? TARN_OBJECT : TARN_CSTRING, ""));
+  }
+  void onEvent(void* v) {
+    const TMidasEvent* e = static_cast<const TMidasEvent*>(v);
+    got.push_back({currentInput, v, "", *e, e->GetBankList() != nullptr});
+  }
+  void onText(void* v) { got.push_back({currentInput, v, static_cast<const char*>(v), {}, false}); }
+  std::vector<int> inputsSeen() const {
+    std::vector<int> s;
+    for (const Arrival& a : got) s.push_back(a.input);
+    return s;
+  }
+  std::vector<uint32_t> serials() const {
+    std::vector<uint32_t> s;
+    for (const Arrival& a : got)
+      if (a.input == 0) s.push_back(a.event.GetSerialNumber());
+    return s;
+  }
+  std::vector<Arrival> got;
+};
 
 }  // namespace midastest

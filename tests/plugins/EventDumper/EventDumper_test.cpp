@@ -1,110 +1,77 @@
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <cstring>
 #include <ctime>
 
-#include "../../midas/MidasCollector.h"
 #include "../../midas/MidasTestData.h"
-#include "TMidasEvent.h"
 #include "TarnTest.h"
 
 using namespace midastest;
 
 namespace {
 
+const char* kHint = "TMidasEvent::Print: Use SetBankList() before Print() to print bank data\n";
+const char* kLines = "Banks: ADC0TDC0\nBank ADC0, length      2, type  4\nBank TDC0, length      1, type  6\n";
+const char* kContents = "Banks: ADC0TDC0\nBank ADC0, length      2, type  4\n0x0001 0x0002 \n"
+                        "Bank TDC0, length      1, type  6\n0x00000003 \n";
+
+std::string header(const char* id, int size) {
+  char buf[300];
+  std::snprintf(buf, sizeof buf, "Event start:\n  event id:       0x%s\n  trigger mask:   0x0000\n"
+                "  serial number:       0\n  time stamp:     0, Thu Jan  1 00:00:00 1970\n"
+                "  data size:    %8d\n", id, size);
+  return buf;
+}
+
+// Sets each option in turn (null: none) and prints a fresh copy of `event` after each.
+std::string dumps(const TMidasEvent& event, std::vector<const char*> options) {
+  setenv("TZ", "UTC", 1);
+  tzset();
+  tarntest::CapturedStdout out;
+  {
+    tarntest::Node d("EventDumper", "d");
+    for (const char* o : options) {
+      d->SetInput(1, const_cast<char*>(o));
+      TMidasEvent e(event);
+      d->SetInput(0, &e);
+    }
+  }
+  std::string s = out.text();
+  EXPECT_EQ(s.substr(0, 15), "d instantiated\n");
+  EXPECT_EQ(s.substr(s.size() - 10), "d deleted\n");
+  return s.substr(15, s.size() - 25);
+}
+
 class EventDumperTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    setenv("TZ", "UTC", 1);
-    tzset();
-    fill(banks, dataArea({{"ADC0", TID_WORD, words({1, 2})}, {"TDC0", TID_DWORD, dwords({3})}}), 1);
-    fill(empty, dataArea({}), 1);
-  }
-  // What the dumper prints for one event with the given option setting.
-  static std::string dump(TMidasEvent& e, const char* option) {
-    tarntest::CapturedStdout out;
-    {
-      tarntest::Node d("EventDumper", "d");
-      if (option) d->SetInput(1, const_cast<char*>(option));
-      d->SetInput(0, &e);
-    }
-    std::string s = out.text();
-    const std::string head = "d instantiated\n", tail = "d deleted\n";
-    EXPECT_EQ(s.compare(0, head.size(), head), 0);
-    EXPECT_EQ(s.compare(s.size() - tail.size(), tail.size(), tail), 0);
-    return s.substr(head.size(), s.size() - head.size() - tail.size());
-  }
-  static std::string header(const char* id, int size) {
-    char buf[400];
-    std::snprintf(buf, sizeof buf,
-                  "Event start:\n  event id:       0x%s\n  trigger mask:   0x0000\n"
-                  "  serial number:       0\n  time stamp:     0, Thu Jan  1 00:00:00 1970\n"
-                  "  data size:    %8d\n",
-                  id, size);
-    return buf;
+    fill(banks, dataArea({{"ADC0", TID_WORD, words({1, 2})}, {"TDC0", TID_DWORD, {3, 0, 0, 0}}}));
+    fill(empty, dataArea({}));
   }
   TMidasEvent banks, empty;
 };
 
-const char* kHint = "TMidasEvent::Print: Use SetBankList() before Print() to print bank data\n";
-const char* kBankLines =
-    "Banks: ADC0TDC0\nBank ADC0, length      2, type  4\nBank TDC0, length      1, type  6\n";
-const char* kBankContents =
-    "Banks: ADC0TDC0\nBank ADC0, length      2, type  4\n0x0001 0x0002 \n"
-    "Bank TDC0, length      1, type  6\n0x00000003 \n";
-
-TEST_F(EventDumperTest, DeclaresItsPortsAfterAnnouncingItself) {
-  tarntest::CapturedStdout out;
-  {
-    tarntest::Node d("EventDumper", "dumper");
-    EXPECT_EQ(d->description, "Send a description of the incoming MidasEvent to STDOUT");
-    ASSERT_EQ(d->inputs.size(), 2u);
-    EXPECT_EQ(d->inputs[0].name, "event");
-    EXPECT_EQ(d->inputs[0].type, TARN_OBJECT);
-    EXPECT_EQ(d->inputs[0].description, "Event from LiveSource or -File");
-    EXPECT_EQ(d->inputs[1].name, "option");
-    EXPECT_EQ(d->inputs[1].type, TARN_CSTRING);
-    EXPECT_EQ(d->inputs[1].description, "Option: b = set bank list, a = print banks.");
-    EXPECT_TRUE(d->outputs.empty());
-  }
-  EXPECT_EQ(out.text(), "dumper instantiated\ndumper deleted\n");
+TEST_F(EventDumperTest, TheFirstLowerCaseAOrBOfTheOptionCountsAndHolds) {
+  const std::string h = header("0001", 40);
+  EXPECT_EQ(dumps(banks, {nullptr, "x", "A", "B", ""}), h + kHint + h + kHint + h + kHint + h + kHint + h + kHint);
+  EXPECT_EQ(dumps(banks, {"b", "banks please", nullptr, "all, and b", "Zap"}),
+            h + kLines + h + kLines + h + kLines + h + kContents + h + kHint);
+  banks.SetBankList();  // already set: printed even without an option
+  EXPECT_EQ(dumps(banks, {""}), h + kLines);
+  EXPECT_EQ(dumps(empty, {"a", "b"}), header("0001", 8) + kHint + header("0001", 8) + kHint);
 }
 
-TEST_F(EventDumperTest, OnlyTheFirstCharacterOfTheOptionCounts) {
-  const std::string head = header("0001", 40);
-  EXPECT_EQ(dump(banks, nullptr), head + kHint);
-  EXPECT_EQ(dump(banks, "x"), head + kHint);
-  EXPECT_EQ(dump(banks, "A"), head + kHint);
-  EXPECT_EQ(dump(banks, "B"), head + kHint);
-  EXPECT_EQ(dump(banks, ""), head + kHint);
-  TMidasEvent e1(banks), e2(banks), e3(banks);
-  EXPECT_EQ(dump(e1, "b"), head + kBankLines);
-  EXPECT_EQ(dump(e2, "banks please"), head + kBankLines);
-  EXPECT_EQ(dump(e3, "all of it, and b"), head + kBankContents);
+TEST_F(EventDumperTest, RunEventsPrintTheirRunLineWhateverTheOption) {
+  const std::string xml = "<?xml version=\"1.0\"?><odb/>";
+  TMidasEvent bor, eor;
+  fill(bor, Bytes(xml.begin(), xml.end()), 0x8000);
+  fill(eor, Bytes(xml.begin(), xml.end()), 0x8001);
+  const std::string b = header("8000", int(xml.size())) + "Begin of run 0\n";
+  const std::string e = header("8001", int(xml.size())) + "End of run 0\n";
+  EXPECT_EQ(dumps(bor, {nullptr, "a", "b"}), b + b + b);
+  EXPECT_EQ(dumps(eor, {nullptr, "a", "b"}), e + e + e);
 }
 
-TEST_F(EventDumperTest, ALaterOptionReplacesTheFormerAndNullChangesNothing) {
-  tarntest::CapturedStdout out;
-  {
-    tarntest::Node d("EventDumper", "d");
-    d->SetInput(1, const_cast<char*>("a"));
-    d->SetInput(1, static_cast<void*>(nullptr));  // keeps "a"
-    TMidasEvent e(banks);
-    d->SetInput(0, &e);
-    d->SetInput(1, const_cast<char*>("Z"));  // clears it
-    TMidasEvent f(banks);
-    d->SetInput(0, &f);
-    ASSERT_TRUE(d->SetInput("option", "b"));  // through the setting text
-    TMidasEvent g(banks);
-    d->SetInput(0, &g);
-  }
-  const std::string head = header("0001", 40);
-  EXPECT_EQ(out.text(), "d instantiated\n" + head + kBankContents + head + kHint + head +
-                            kBankLines + "d deleted\n");
-}
-
-TEST_F(EventDumperTest, WithAnOptionTheReceivedEventKeepsItsBankList) {
+TEST_F(EventDumperTest, WithAnOptionTheEventKeepsItsBankListForLaterReceivers) {
   tarntest::CapturedStdout quiet;
   std::string error;
   Graph g(tarntest::loader());
@@ -115,36 +82,10 @@ TEST_F(EventDumperTest, WithAnOptionTheReceivedEventKeepsItsBankList) {
   ASSERT_TRUE(g.connect("filter", "#0", "d", "event", error)) << error;
   Collector c;
   ASSERT_TRUE(g.node("filter")->AddReceiver(1, &c, 0));
-  ASSERT_EQ(banks.GetBankList(), nullptr);
   g.node("filter")->SetInput(0, &banks);
   ASSERT_EQ(c.got.size(), 1u);
   EXPECT_TRUE(c.got[0].hadBankList);
   EXPECT_STREQ(banks.GetBankList(), "ADC0TDC0");
-}
-
-TEST_F(EventDumperTest, WithoutAnOptionAnAlreadySetListIsPrinted) {
-  banks.SetBankList();
-  EXPECT_EQ(dump(banks, nullptr), header("0001", 40) + kBankLines);
-}
-
-TEST_F(EventDumperTest, BeginAndEndOfRunPrintTheRunLineWhateverTheOption) {
-  const std::string xml = "<?xml version=\"1.0\"?><odb/>";
-  for (const char* option : {static_cast<const char*>(nullptr), "a", "b"}) {
-    TMidasEvent bor, eor;
-    fill(bor, Bytes(xml.begin(), xml.end()), 0x8000);
-    fill(eor, Bytes(xml.begin(), xml.end()), 0x8001);
-    const std::string size = std::to_string(xml.size());
-    EXPECT_EQ(dump(bor, option), header("8000", int(xml.size())) + "Begin of run 0\n");
-    EXPECT_EQ(dump(eor, option), header("8001", int(xml.size())) + "End of run 0\n");
-  }
-}
-
-TEST_F(EventDumperTest, AnEventWithoutBanksGetsTheHintWithEveryOption) {
-  for (const char* option : {"a", "b"}) {
-    TMidasEvent e(empty);
-    EXPECT_EQ(dump(e, option), header("0001", 8) + kHint);
-    EXPECT_STREQ(e.GetBankList(), "");
-  }
 }
 
 }  // namespace
