@@ -23,11 +23,11 @@ std::string writeRun(const tarntest::TempDir& dir, const std::string& name,
 }
 
 std::vector<synth::Event> run(uint32_t events, bool bank32 = false, bool swapped = false) {
-  synth::RunSpec spec;
-  spec.events = events;
-  spec.bank32 = bank32;
-  spec.swapped = swapped;
-  return synth::makeRun(spec);
+  synth::RunSpec shape;
+  shape.events = events;
+  shape.bank32 = bank32;
+  shape.swapped = swapped;
+  return synth::makeRun(shape);
 }
 
 // Reads every event, checks it against what was written, then the clean end.

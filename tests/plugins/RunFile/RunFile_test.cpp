@@ -21,10 +21,10 @@ double secondsSince(Clock::time_point t) {
 
 // A run of `n` ordinary events, with or without its begin and end of run.
 std::vector<synth::Event> events(uint32_t n, uint32_t run = 1, bool withRunEvents = false) {
-  synth::RunSpec spec;
-  spec.run = run;
-  spec.events = n;
-  std::vector<synth::Event> all = synth::makeRun(spec);
+  synth::RunSpec shape;
+  shape.run = run;
+  shape.events = n;
+  std::vector<synth::Event> all = synth::makeRun(shape);
   return withRunEvents ? all : std::vector<synth::Event>(all.begin() + 1, all.end() - 1);
 }
 
