@@ -1,7 +1,13 @@
 #!/usr/bin/env bash
-# Runs the bundled example graph with the freshly built runner.
+# Makes the sample run when it is absent, then runs the bundled example graph on it.
 set -euo pipefail
 build=${1:-build}
-graph=examples/generator-to-printer.tarn
-echo "== $build/bin/tarn run $graph" >&2
-"$build/bin/tarn" run "$graph"
+graph=${DEMO_GRAPH:-examples/demo.tarn}
+sample="$build/sample/run00001.mid.gz"
+if [ ! -f "$sample" ]; then
+  mkdir -p "$(dirname "$sample")"
+  "$build/bin/midas-synth" --modules --events 20 "$sample"
+  echo "== made the sample run $sample" >&2
+fi
+echo "== $build/bin/tarn run $graph --set in.file=$sample" >&2
+"$build/bin/tarn" run "$graph" --set "in.file=$sample"
