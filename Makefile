@@ -1,5 +1,6 @@
 # Quick start: `make demo` and `make test`. Everything builds under build/.
 BUILD ?= build
+BENCH_BUILD ?= build-bench
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 BUILD_TYPE ?= RelWithDebInfo
 CMAKE_FLAGS ?=
@@ -24,10 +25,12 @@ test: build
 demo: build
 	@bash scripts/demo.sh $(BUILD)
 
+# Benchmarks build in a tree of their own, optimised, so the test build stays as it is.
 bench: deps
-	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DTARN_BUILD_BENCH=ON $(CMAKE_FLAGS) >/dev/null
-	@cmake --build $(BUILD) -j $(JOBS)
-	@bash scripts/bench.sh $(BUILD)
+	@cmake -S . -B $(BENCH_BUILD) -DCMAKE_BUILD_TYPE=Release -DTARN_BUILD_BENCH=ON \
+	  -DTARN_BUILD_TESTS=OFF $(CMAKE_FLAGS) >/dev/null
+	@cmake --build $(BENCH_BUILD) -j $(JOBS)
+	@bash scripts/bench.sh $(BENCH_BUILD)
 
 clean:
-	rm -rf $(BUILD)
+	rm -rf $(BUILD) $(BENCH_BUILD)

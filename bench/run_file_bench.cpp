@@ -1,0 +1,104 @@
+// Reading run files: the reader against a plain read of the same bytes (the
+// baseline, measured in the same run), and the memory a long file needs.
+#include <benchmark/benchmark.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "MidasSynth.h"
+#include "TMidasEvent.h"
+#include "TRunFile.h"
+
+namespace {
+
+// One synthesised run per (events, gzip), written once and kept for the process.
+const std::string& runFile(long events, bool gzip) {
+  static std::map<std::pair<long, bool>, std::string> files;
+  auto key = std::make_pair(events, gzip);
+  auto it = files.find(key);
+  if (it != files.end()) return it->second;
+  std::string path = "/tmp/tarn-bench-" + std::to_string(::getpid()) + "-" +
+                     std::to_string(events) + (gzip ? ".mid.gz" : ".mid");
+  synth::RunSpec spec;
+  spec.events = static_cast<uint32_t>(events);
+  spec.modules = true;
+  synth::RunWriter w;
+  std::string error;
+  bool ok = w.open(path, error);
+  ok = ok && w.write(synth::encodeEvent(synth::beginOfRun(spec.run, synth::runStartTime(spec))), error);
+  for (uint32_t i = 0; ok && i < spec.events; ++i)
+    ok = w.write(synth::encodeEvent(synth::makeEvent(spec, i)), error);
+  ok = ok && w.write(synth::encodeEvent(synth::makeEndOfRun(spec)), error) && w.close(error);
+  if (!ok) std::fprintf(stderr, "cannot write %s: %s\n", path.c_str(), error.c_str());
+  return files[key] = path;
+}
+
+long fileBytes(const std::string& path) {
+  FILE* f = std::fopen(path.c_str(), "rb");
+  if (!f) return 0;
+  std::fseek(f, 0, SEEK_END);
+  long n = std::ftell(f);
+  std::fclose(f);
+  return n;
+}
+
+long peakKiB() {
+  rusage u;
+  ::getrusage(RUSAGE_SELF, &u);
+  return u.ru_maxrss;
+}
+
+// Baseline: the same file read in 64 KiB blocks, nothing decoded.
+void BM_PlainRead(benchmark::State& state) {
+  const std::string& path = runFile(state.range(0), false);
+  std::vector<char> buffer(1 << 16);
+  for (auto _ : state) {
+    FILE* f = std::fopen(path.c_str(), "rb");
+    size_t n, total = 0;
+    while ((n = std::fread(buffer.data(), 1, buffer.size(), f)) > 0) total += n;
+    std::fclose(f);
+    benchmark::DoNotOptimize(total);
+  }
+  state.SetBytesProcessed(int64_t(state.iterations()) * fileBytes(path));
+}
+
+// The reader: every event read, its byte order checked and its bank list built.
+void readRun(benchmark::State& state, bool gzip) {
+  const std::string& path = runFile(state.range(0), gzip);
+  const long before = peakKiB();
+  long events = 0;
+  for (auto _ : state) {
+    TRunFile reader;
+    reader.Open(path.c_str());
+    TMidasEvent event;
+    while (reader.Read(&event)) {
+      event.SetBankList();
+      ++events;
+    }
+  }
+  state.SetItemsProcessed(events);
+  state.SetBytesProcessed(int64_t(state.iterations()) * fileBytes(runFile(state.range(0), false)));
+  state.counters["peak_growth_KiB"] = double(peakKiB() - before);
+}
+
+void BM_RunFileRead(benchmark::State& state) { readRun(state, false); }
+void BM_RunFileReadGzip(benchmark::State& state) { readRun(state, true); }
+
+}  // namespace
+
+BENCHMARK(BM_PlainRead)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RunFileRead)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RunFileReadGzip)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
+
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  for (long n : {10000L, 100000L})
+    for (bool gz : {false, true}) std::remove(runFile(n, gz).c_str());
+  return 0;
+}
