@@ -39,10 +39,23 @@ struct Io32Stamp {
   uint32_t stamp;  // 28 bits
 };
 
+// The module banks addModuleBanks writes, as bits of ModuleContent::banks.
+enum ModuleBankBits : uint32_t {
+  kBankTdc0 = 1u << 0,
+  kBankAdc0 = 1u << 1,
+  kBankIo32 = 1u << 2,
+  kBankMadc = 1u << 3,
+  kBankSis = 1u << 4,  // SIS0 .. SIS3
+  kAllModuleBanks = kBankTdc0 | kBankAdc0 | kBankIo32 | kBankMadc | kBankSis,
+};
+
 // What one event's module banks hold. The word lists of each bank follow from
 // it (moduleBanks); `odd*` adds the unusual words a real module may write.
 struct ModuleContent {
   uint32_t index = 0;
+  // Which banks the event carries (ModuleBankBits); a module left out is one
+  // that was not read out in that event.
+  uint32_t banks = kAllModuleBanks;
   // TDC0: global header, TDC header, hits, TDC trailer, time tag, global trailer.
   std::vector<TdcHit> tdc;
   bool tdcError = false;       // a TDC error word among the hits
@@ -75,7 +88,8 @@ std::vector<uint32_t> v785Words(const ModuleContent& c);
 std::vector<uint32_t> io32Words(const ModuleContent& c);
 std::vector<uint32_t> mdi2Words(const ModuleContent& c);
 
-// Appends TDC0, ADC0, IO32, MADC (DWORD banks) and SIS0..SISn (WORD banks).
+// Appends TDC0, ADC0, IO32, MADC (DWORD banks) and SIS0..SISn (WORD banks),
+// those of them that `c.banks` selects, in that order.
 void addModuleBanks(Event& event, const ModuleContent& c);
 
 }  // namespace synth

@@ -145,10 +145,11 @@ std::vector<uint32_t> mdi2Words(const ModuleContent& c) {
 }
 
 void addModuleBanks(Event& event, const ModuleContent& c) {
-  event.banks.push_back(dwordBank("TDC0", v1190Words(c)));
-  event.banks.push_back(dwordBank("ADC0", v785Words(c)));
-  event.banks.push_back(dwordBank("IO32", io32Words(c)));
-  event.banks.push_back(dwordBank("MADC", mdi2Words(c)));
+  if (c.banks & kBankTdc0) event.banks.push_back(dwordBank("TDC0", v1190Words(c)));
+  if (c.banks & kBankAdc0) event.banks.push_back(dwordBank("ADC0", v785Words(c)));
+  if (c.banks & kBankIo32) event.banks.push_back(dwordBank("IO32", io32Words(c)));
+  if (c.banks & kBankMadc) event.banks.push_back(dwordBank("MADC", mdi2Words(c)));
+  if (!(c.banks & kBankSis)) return;
   for (size_t ch = 0; ch < c.sis.size() && ch < 10; ++ch)
     event.banks.push_back(wordBank(std::string("SIS") + char('0' + ch), c.sis[ch]));
 }
