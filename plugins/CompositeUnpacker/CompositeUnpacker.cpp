@@ -214,8 +214,8 @@ void CompositeUnpacker::spreadAdcTimes() {
   adcTimeMatched.clear();
   const std::vector<uint32_t>& stamps = io32.stamps[1];
   adcTimeMatched.reserve(stamps.size() * kAdcTimeCopies);
-  for (uint32_t s : stamps) adcTimeMatched.insert(adcTimeMatched.end(), kAdcTimeCopies,
-                                                  static_cast<int32_t>(s));
+  for (uint32_t s : stamps)
+    adcTimeMatched.insert(adcTimeMatched.end(), kAdcTimeCopies, static_cast<int32_t>(s));
 }
 
 TARN_PLUGIN(CompositeUnpacker)

@@ -36,8 +36,8 @@ class CompositeUnpacker : public TarnBase {
   static constexpr int kTdcChannels = 128;
 
  private:
-  void registerProperty(const std::string& property, tarn_type type,
-                        const StrandBinning& binning, void* value);
+  void registerProperty(const std::string& property, tarn_type type, const StrandBinning& binning,
+                        void* value);
   void matchAdcWithTdc();
   void spreadAdcTimes();
 
@@ -57,7 +57,7 @@ class CompositeUnpacker : public TarnBase {
   std::vector<int16_t> madcBus, madcSample, madcValue;
   std::vector<int16_t> madcOverflow;  // per sample number, since construction
 
-  std::vector<int16_t> tdcMatched;   // one per ADC datum
+  std::vector<int16_t> tdcMatched;  // one per ADC datum
   std::vector<int32_t> adcTimeMatched;
 
   // VF48 lists: shown, never filled here.
