@@ -25,7 +25,7 @@ class Io32Unpacker : public StrandUnpacker {
   io32::Contents bank;
   // The properties are lists of 32-bit ints (type 21); the unsigned words are
   // kept with their bits unchanged, so readers see the same 32 bits.
-  uint32_t boardTimestamp;                          // "ScTimestamp"
-  std::vector<int> scalers;                         // "Scaler"
+  uint32_t boardTimestamp;                             // "ScTimestamp"
+  std::vector<int> scalers;                            // "Scaler"
   std::array<std::vector<int>, io32::kInputs> stamps;  // "Timestamp0" .. "Timestamp3"
 };

@@ -23,12 +23,12 @@ class Mdi2Unpacker : public StrandUnpacker {
   void tdcDatum(uint32_t w);
 
   // Cleared for every event.
-  std::vector<short> adcBus;      // "ADCBusNo"
-  std::vector<short> tdcBus;      // "TDCBusNo"
-  std::vector<short> adcSample;   // "ADCSampleNo"
-  std::vector<short> adcValues;   // "ADCValue": -1 when out of range
-  std::vector<short> tdcValues;   // "TDCValue"
+  std::vector<short> adcBus;     // "ADCBusNo"
+  std::vector<short> tdcBus;     // "TDCBusNo"
+  std::vector<short> adcSample;  // "ADCSampleNo"
+  std::vector<short> adcValues;  // "ADCValue": -1 when out of range
+  std::vector<short> tdcValues;  // "TDCValue"
   // Kept across events.
-  std::vector<short> overflow;    // "Overflow": out-of-range ADC data per sample number
-  int32_t timestamp;              // "MTimestamp": that of the last time stamp word
+  std::vector<short> overflow;  // "Overflow": out-of-range ADC data per sample number
+  int32_t timestamp;            // "MTimestamp": that of the last time stamp word
 };
