@@ -1,5 +1,7 @@
 #include "V1190Unpacker.h"
 
+#include <algorithm>
+
 #include "BankWords.h"
 #include "Plugin.h"
 #include "TMidasEvent.h"
@@ -25,14 +27,23 @@ void V1190Unpacker::Init() {
   strandEvent->SetBinnings();
 }
 
-// The position scan compares the stored (signed 16-bit) times with the full
-// 18-bit time, so a time above 32767 is stored negative and later, smaller
-// times go after it. Equal times keep their order of arrival.
+// A hit goes before the first stored time that exceeds its full 18-bit time,
+// so equal times keep their order of arrival. The stored times are the low
+// 16 bits read as signed: a time above 32767 is stored negative and later,
+// smaller times go after it. The first stored time above t is where the
+// running maximum of the stored times first exceeds t, and that maximum
+// never falls, so a binary search finds it.
 void V1190Unpacker::insertHit(uint32_t w) {
   const long time = static_cast<long>(v1190::time(w));
-  size_t k = 0;
-  while (k < times.size() && times[k] <= time) ++k;
-  times.insert(times.begin() + k, static_cast<short>(static_cast<uint16_t>(time)));
+  const size_t k = std::upper_bound(ceilings.begin(), ceilings.end(), time,
+                                    [](long t, short c) { return t < c; }) -
+                   ceilings.begin();
+  const short stored = static_cast<short>(static_cast<uint16_t>(time));
+  // The stored value never exceeds the time, and every maximum from k on
+  // already exceeds it: only the new entry's own maximum is new.
+  const short ceiling = k == 0 ? stored : std::max(ceilings[k - 1], stored);
+  ceilings.insert(ceilings.begin() + k, ceiling);
+  times.insert(times.begin() + k, stored);
   channels.insert(channels.begin() + k, static_cast<short>(v1190::channel(w)));
   edges.insert(edges.begin() + k, static_cast<short>(v1190::edge(w)));
 }
@@ -45,6 +56,7 @@ int V1190Unpacker::unpack(TMidasEvent& event) {
   channels.clear();
   times.clear();
   edges.clear();
+  ceilings.clear();
   for (int i = 0; i < words; ++i) {
     const uint32_t w = bankWord(data, i);
     const uint32_t t = v1190::type(w);

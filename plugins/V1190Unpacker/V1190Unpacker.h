@@ -23,4 +23,5 @@ class V1190Unpacker : public StrandUnpacker {
   std::vector<short> channels;  // "TDCChannel"
   std::vector<short> times;     // "TDCValue": low 16 bits of each time
   std::vector<short> edges;     // "TDCEdge"
+  std::vector<short> ceilings;  // largest stored time up to each entry
 };

@@ -153,6 +153,30 @@ TEST(V1190Unpacker, UnpacksWhatASyntheticRunWrote) {
     }
 }
 
+// Long banks: times of the full range, runs of rising times, many repeats.
+TEST(V1190Unpacker, OrdersLongBanksAsTheRuleSays) {
+  Rig rig("V1190Unpacker", "TDC0");
+  uint64_t x = 12345;
+  auto next = [&] {
+    return uint32_t((x = x * 6364136223846793005ull + 1442695040888963407ull) >> 33);
+  };
+  for (int pattern = 0; pattern < 4; ++pattern) {
+    SCOPED_TRACE(pattern);
+    std::vector<synth::TdcHit> in;
+    std::vector<uint32_t> words;
+    for (uint32_t i = 0; i < 5000; ++i) {
+      const uint32_t time = pattern == 0   ? next() & 0x3FFFF
+                            : pattern == 1 ? i * 50
+                            : pattern == 2 ? 262143 - i * 50
+                                           : 32760 + next() % 16;
+      in.push_back({next() % 64, time, next() & 1});
+      words.push_back(w::v1190Hit(in.back().edge, in.back().channel, time));
+    }
+    ASSERT_TRUE(rig.feed(tdc(words)));
+    EXPECT_TRUE(rig.last().lists == ordered(in));
+  }
+}
+
 TEST(V1190Unpacker, BuiltWithTheTracePrintsEveryKnownWord) {
   Rig rig("V1190UnpackerTrace", "TDC0");
   tarntest::CapturedStdout out;
