@@ -4,27 +4,12 @@
 #include <string>
 
 #include "MidasSynth.h"
+#include "Random.h"
 #include "ModuleBanks.h"
 
 namespace synth {
 
 namespace {
-
-// splitmix64: tiny, and the same numbers on every platform and library.
-class Random {
- public:
-  explicit Random(uint64_t seed) : state(seed) {}
-  uint64_t next() {
-    uint64_t z = (state += 0x9e3779b97f4a7c15ull);
-    z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ull;
-    z = (z ^ (z >> 27)) * 0x94d049bb133111ebull;
-    return z ^ (z >> 31);
-  }
-  uint32_t below(uint32_t n) { return uint32_t(next() % n); }
-
- private:
-  uint64_t state;
-};
 
 uint64_t mix(uint64_t a, uint64_t b) { return Random(a * 0x100000001b3ull ^ b).next(); }
 

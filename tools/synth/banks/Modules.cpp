@@ -4,27 +4,11 @@
 
 #include "ModuleBanks.h"
 #include "ModuleWords.h"
+#include "Random.h"
 
 namespace synth {
 
 namespace {
-
-// splitmix64, as for the plain banks: the same numbers everywhere.
-class Random {
- public:
-  explicit Random(uint64_t seed) : state(seed) {}
-  uint64_t next() {
-    uint64_t z = (state += 0x9e3779b97f4a7c15ull);
-    z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ull;
-    z = (z ^ (z >> 27)) * 0x94d049bb133111ebull;
-    return z ^ (z >> 31);
-  }
-  uint32_t below(uint32_t n) { return uint32_t(next() % n); }
-  bool chance(uint32_t inN) { return below(inN) == 0; }
-
- private:
-  uint64_t state;
-};
 
 constexpr uint32_t kTdcGeo = 5;
 constexpr uint32_t kAdcGeo = 3;
