@@ -11,14 +11,17 @@
 // True when the event holds a bank of that name, even an empty one; `data`
 // then points at its first byte and `words` is the number of 32-bit words to
 // decode: the bank's element count, capped at the words its bytes hold.
-// False, with null data and 0 words, when there is no such bank.
+// False, with null data and 0 words, when there is no such bank. `elements`,
+// when given, receives the element count the bank's type gives (0 when missing).
 inline bool findBankWords(const TMidasEvent& event, const char* name, const void** data,
-                          int* words) {
+                          int* words, int* elements = nullptr) {
   int length = 0, type = 0;
   void* found = nullptr;
   *data = nullptr;
   *words = 0;
+  if (elements) *elements = 0;
   if (!event.FindBank(name, &length, &type, &found) || !found) return false;
+  if (elements) *elements = length;
   const int size = type > 0 && type < 17 ? TMidasEvent::TID_SIZE[type] : 0;
   const long long bytes = static_cast<long long>(length) * std::max(1, size);  // size 0: bytes
   *data = found;

@@ -1,8 +1,8 @@
 #include "StrandUnpacker.h"
 
-#include <algorithm>
 #include <iostream>
 
+#include "BankLookup.h"
 #include "TMidasEvent.h"
 
 StrandUnpacker::StrandUnpacker(std::string& n, const std::string& d, const std::string& module)
@@ -41,19 +41,12 @@ void StrandUnpacker::setBankName(void* text) {
 }
 
 int StrandUnpacker::locateBank(TMidasEvent& event, const void** data, int* words) const {
-  int length = 0, type = 0;
-  void* found = nullptr;
-  *data = nullptr;
-  *words = 0;
   // Names shorter than four characters are padded so the lookup never reads beyond them.
   char key[5] = {0, 0, 0, 0, 0};
   bankName.copy(key, 4);
-  if (!event.FindBank(key, &length, &type, &found) || !found) return 0;
-  const int size = type > 0 && type < 17 ? TMidasEvent::TID_SIZE[type] : 0;
-  const long bytes = static_cast<long>(length) * std::max(1, size);  // size 0: length is bytes
-  *data = found;
-  *words = static_cast<int>(std::min<long>(length, bytes / 4));
-  return length;
+  int elements = 0;
+  findBankWords(event, key, data, words, &elements);
+  return elements;
 }
 
 void StrandUnpacker::registerProperty(const std::string& property, tarn_type type,
