@@ -167,18 +167,7 @@ int CompositeUnpacker::decodeMDI2(TMidasEvent* event) {
     if (wordClass == mdi2::kHeader) {
       mdi2::reportBufferOverflow(name, w);
     } else if (wordClass == mdi2::kDatum && mdi2::kind(w) == mdi2::kAdc) {
-      const uint32_t sample = mdi2::sampleNumber(w);
-      madcSample.push_back(static_cast<int16_t>(sample));
-      madcBus.push_back(static_cast<int16_t>(mdi2::bus(w)));
-      if (mdi2::outOfRange(w)) {
-        madcValue.push_back(-1);
-        if (madcOverflow.size() <= sample) madcOverflow.resize(sample + 1, 0);
-        // The counts run over a whole run: stop at the largest count the list
-        // can show rather than wrap to a negative one.
-        if (madcOverflow[sample] < std::numeric_limits<int16_t>::max()) ++madcOverflow[sample];
-      } else {
-        madcValue.push_back(static_cast<int16_t>(mdi2::value(w)));
-      }
+      mdi2::appendAdcDatum(w, {madcSample, madcBus, madcValue, madcOverflow});
     }
     // TDC data, time stamps and other words are not used by this set-up.
   }

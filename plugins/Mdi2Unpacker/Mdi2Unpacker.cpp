@@ -22,20 +22,6 @@ void Mdi2Unpacker::Init() {
   strandEvent->SetBinnings();
 }
 
-void Mdi2Unpacker::adcDatum(uint32_t w) {
-  const uint32_t sample = mdi2::sampleNumber(w);
-  adcSample.push_back(static_cast<short>(sample));
-  adcBus.push_back(static_cast<short>(mdi2::bus(w)));
-  if (!mdi2::outOfRange(w)) {
-    adcValues.push_back(static_cast<short>(mdi2::value(w)));
-    return;
-  }
-  adcValues.push_back(-1);
-  if (overflow.size() <= sample) overflow.resize(sample + 1, 0);
-  // The counts run over a whole run and must not wrap to negative numbers.
-  if (overflow[sample] < std::numeric_limits<short>::max()) ++overflow[sample];
-}
-
 void Mdi2Unpacker::tdcDatum(uint32_t w) {
   if (mdi2::outOfRange(w)) std::cout << "TDC overflow!" << std::endl;
   tdcBus.push_back(static_cast<short>(mdi2::bus(w)));
@@ -58,7 +44,7 @@ int Mdi2Unpacker::unpack(TMidasEvent& event) {
       case mdi2::kHeader: mdi2::reportBufferOverflow(name, w); break;
       case mdi2::kDatum:
         if (mdi2::kind(w) == mdi2::kAdc)
-          adcDatum(w);
+          mdi2::appendAdcDatum(w, {adcSample, adcBus, adcValues, overflow});
         else if (mdi2::kind(w) == mdi2::kTdc)
           tdcDatum(w);
         break;

@@ -19,7 +19,6 @@ class Mdi2Unpacker : public StrandUnpacker {
   int unpack(TMidasEvent& event) override;
 
  private:
-  void adcDatum(uint32_t w);
   void tdcDatum(uint32_t w);
 
   // Cleared for every event.

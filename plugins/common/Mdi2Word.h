@@ -13,6 +13,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace mdi2 {
 
@@ -32,6 +33,21 @@ inline bool outOfRange(uint32_t w) { return (w & 0x4000) != 0; }
 inline uint32_t value(uint32_t w) { return w & 0xFFF; }
 
 inline uint32_t timestamp(uint32_t w) { return w & 0x3FFFFFFF; }
+
+// The lists one ADC datum goes into. Entry i of samples, buses and values
+// describe the same datum; overflows counts out-of-range data per sample
+// number over a whole run.
+struct AdcLists {
+  std::vector<short>& samples;
+  std::vector<short>& buses;
+  std::vector<short>& values;
+  std::vector<short>& overflows;
+};
+
+// Appends an ADC datum: its value, or -1 with its sample number's out-of-range
+// count raised (which stops at the largest count a short can show rather than
+// wrapping to a negative one).
+void appendAdcDatum(uint32_t w, AdcLists lists);
 
 // The header's buffer-overflow report, when its flag is set.
 void reportBufferOverflow(const std::string& instance, uint32_t header);
