@@ -209,7 +209,7 @@ TEST(V1190Unpacker, TheExampleGraphPrintsTheHitsOfARunFile) {
   ASSERT_TRUE(synth::writeRun(file, synth::makeRun(spec), false, synth::Damage::None, error))
       << error;
   tarntest::RunResult r = tarntest::runTarn({"run", TARN_SOURCE_DIR "/examples/v1190-printer.tarn",
-                                             "--no-progress", "--set", "src.file=" + file});
+                                             "--no-progress", "--set", "in.file=" + file});
   ASSERT_EQ(r.status, 0) << r.err << r.out;
   // Each event's lists as the printer shows them, in name order, in event order.
   size_t at = 0;
