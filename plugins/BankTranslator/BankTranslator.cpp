@@ -18,20 +18,26 @@ template <class T>
 void* newVector() {
   return new std::vector<T>();
 }
-void* newText() { return new std::string(); }
+void* newText() {
+  return new std::string();
+}
 
 template <class T>
 void pushElement(void* c, const char* at) {
   static_cast<std::vector<T>*>(c)->push_back(bankElement<T>(at, 0));
 }
-void pushBool(void* c, const char* at) { static_cast<std::vector<bool>*>(c)->push_back(at[0] != 0); }
+void pushBool(void* c, const char* at) {
+  static_cast<std::vector<bool>*>(c)->push_back(at[0] != 0);
+}
 // A BITFIELD element is one byte; it is kept in a 16-bit list.
 void pushBitfield(void* c, const char* at) {
   static_cast<std::vector<uint16_t>*>(c)->push_back(static_cast<unsigned char>(at[0]));
 }
 // CHAR elements are text; BYTE and SBYTE elements are numbers, written in
 // decimal and separated by one blank.
-void pushChar(void* c, const char* at) { static_cast<std::string*>(c)->push_back(at[0]); }
+void pushChar(void* c, const char* at) {
+  static_cast<std::string*>(c)->push_back(at[0]);
+}
 void appendNumber(std::string& s, int v) {
   if (!s.empty()) s.push_back(' ');
   s += std::to_string(v);
@@ -47,7 +53,9 @@ template <class T>
 void clearVector(void* c) {
   static_cast<std::vector<T>*>(c)->clear();
 }
-void clearText(void* c) { static_cast<std::string*>(c)->clear(); }
+void clearText(void* c) {
+  static_cast<std::string*>(c)->clear();
+}
 
 // Bank types whose containers are of one class share the lowest such type.
 unsigned containerKind(unsigned type) {
@@ -95,9 +103,11 @@ void walkBanks(Next next, F f) {
   for (;;) {
     const int size = next(&bank, &data);
     if (!bank) return;
+    const char* header = reinterpret_cast<const char*>(bank);
     decltype(BankT::fType) type;
-    std::memcpy(&type, reinterpret_cast<const char*>(bank) + offsetof(BankT, fType), sizeof type);
-    f(nameKey(bank->fName), static_cast<uint32_t>(type), data, static_cast<uint32_t>(size));
+    std::memcpy(&type, header + offsetof(BankT, fType), sizeof type);
+    f(nameKey(header + offsetof(BankT, fName)), static_cast<uint32_t>(type), data,
+      static_cast<uint32_t>(size));
   }
 }
 
@@ -111,44 +121,57 @@ void forEachBank(const TMidasEvent& e, F f) {
 
 }  // namespace
 
+// clang-format off
 const int BankTranslator::TID_SIZE[kTypes] = {0, 1, 1, 1, 2, 2, 4, 4, 4, 4, 8, 1, 0, 0, 0, 0, 0};
 
 const tarn_type BankTranslator::mtypes[kTypes] = {
-    TARN_NONE,     TARN_STRING,  TARN_STRING, TARN_STRING,  TARN_SHORT_V,  TARN_SHORT_V,
-    TARN_INT_V,    TARN_INT_V,   TARN_BOOL_V, TARN_FLOAT_V, TARN_DOUBLE_V, TARN_SHORT_V,
-    TARN_CSTRING,  TARN_ARRAY,   TARN_STRUCT, TARN_CSTRING, TARN_NONE};
+    TARN_NONE,
+    TARN_STRING,   TARN_STRING,   TARN_STRING,   // BYTE, SBYTE, CHAR
+    TARN_SHORT_V,  TARN_SHORT_V,                 // WORD, SHORT
+    TARN_INT_V,    TARN_INT_V,                   // DWORD, INT
+    TARN_BOOL_V,   TARN_FLOAT_V,  TARN_DOUBLE_V,
+    TARN_SHORT_V,                                // BITFIELD
+    TARN_CSTRING,  TARN_ARRAY,    TARN_STRUCT,   TARN_CSTRING,  // STRING, ARRAY, STRUCT, KEY
+    TARN_NONE};                                  // LINK
 
 const BankTranslator::InitFct BankTranslator::initfct[kTypes] = {
-    nullptr,           newText,           newText,          newText,
-    newVector<uint16_t>, newVector<int16_t>, newVector<uint32_t>, newVector<int32_t>,
-    newVector<bool>,   newVector<float>,  newVector<double>, newVector<uint16_t>,
-    nullptr,           nullptr,           nullptr,          nullptr,
-    nullptr};
+    nullptr,
+    newText,               newText,               newText,
+    newVector<uint16_t>,   newVector<int16_t>,
+    newVector<uint32_t>,   newVector<int32_t>,
+    newVector<bool>,       newVector<float>,      newVector<double>,
+    newVector<uint16_t>,
+    nullptr, nullptr, nullptr, nullptr, nullptr};
 
 const BankTranslator::PushBackFct BankTranslator::pushbackfct[kTypes] = {
-    nullptr,               pushByte,              pushSbyte,             pushChar,
-    pushElement<uint16_t>, pushElement<int16_t>,  pushElement<uint32_t>, pushElement<int32_t>,
-    pushBool,              pushElement<float>,    pushElement<double>,   pushBitfield,
-    nullptr,               nullptr,               nullptr,               nullptr,
-    nullptr};
+    nullptr,
+    pushByte,              pushSbyte,             pushChar,
+    pushElement<uint16_t>, pushElement<int16_t>,
+    pushElement<uint32_t>, pushElement<int32_t>,
+    pushBool,              pushElement<float>,    pushElement<double>,
+    pushBitfield,
+    nullptr, nullptr, nullptr, nullptr, nullptr};
 
 const BankTranslator::ClearFct BankTranslator::clearfct[kTypes] = {
-    nullptr,               clearText,            clearText,             clearText,
-    clearVector<uint16_t>, clearVector<int16_t>, clearVector<uint32_t>, clearVector<int32_t>,
-    clearVector<bool>,     clearVector<float>,   clearVector<double>,   clearVector<uint16_t>,
-    nullptr,               nullptr,              nullptr,               nullptr,
-    nullptr};
+    nullptr,
+    clearText,             clearText,             clearText,
+    clearVector<uint16_t>, clearVector<int16_t>,
+    clearVector<uint32_t>, clearVector<int32_t>,
+    clearVector<bool>,     clearVector<float>,    clearVector<double>,
+    clearVector<uint16_t>,
+    nullptr, nullptr, nullptr, nullptr, nullptr};
+// clang-format on
 
 BankTranslator::BankTranslator(std::string& n)
-    : TarnBase(nullptr, "NoName"), event(nullptr), ownEvent(new StrandEvent) {
+    : TarnBase(nullptr, "NoName"), event(nullptr), ownEvent(new StrandEvent), adopting(false) {
   event = ownEvent;
   name = n;
   description = "Transform MIDAS event to StrandEvent";
   inputs.push_back(Input("fevent", static_cast<Handler>(&BankTranslator::setStrandEvent),
                          TARN_STRANDEVENT,
                          "Alternative strand event, generated by StrandEventGenerator."));
-  inputs.push_back(Input("mevent", static_cast<Handler>(&BankTranslator::processEvent),
-                         TARN_OBJECT, "Midas event"));
+  inputs.push_back(Input("mevent", static_cast<Handler>(&BankTranslator::processEvent), TARN_OBJECT,
+                         "Midas event"));
   inputs.push_back(Input("banks", static_cast<Handler>(&BankTranslator::setBanknames),
                          TARN_STRING_V, "Bank names affected"));
   outputs.push_back(Output("fevent", TARN_STRANDEVENT,
@@ -186,10 +209,12 @@ bool BankTranslator::AddReceiver(int output, TarnBase* receiver, int input) {
 void BankTranslator::setStrandEvent(void* value) {
   if (!value) return;
   StrandEvent* received = static_cast<StrandEvent*>(value);
-  if (!received->layout) return;
+  // A graph that leads our output back here would hand the event round for ever.
+  if (!received->layout || adopting) return;
+  adopting = true;
   event = received;
   // The bank table points into the previous event: apply the bank list again,
-  // and the host delivers the descriptions again once this handler returns.
+  // after which the host delivers each description again.
   const std::string banksText = GetInputString(2);
   if (!banksText.empty()) {
     SetInput(2, banksText);
@@ -200,6 +225,7 @@ void BankTranslator::setStrandEvent(void* value) {
     SetInput(2, static_cast<void*>(&names));
   }
   SendOutput(0, event);
+  adopting = false;
 }
 
 void BankTranslator::setBanknames(void* value) {

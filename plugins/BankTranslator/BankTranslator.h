@@ -20,7 +20,7 @@ class BankTranslator : public TarnBase {
   };
 
   // What a value container of one bank type can do.
-  typedef void* (*InitFct)();                                // a new, empty container
+  typedef void* (*InitFct)();  // a new, empty container
   typedef void (*PushBackFct)(void* container, const char* element);
   typedef void (*ClearFct)(void* container);
 
@@ -59,13 +59,14 @@ class BankTranslator : public TarnBase {
   // p has none yet (and `created` set), null when p holds someone else's value
   // or a container of another class.
   void* containerFor(StrandProperty* p, unsigned type, bool& created);
-  void translateBank(uint32_t key, uint32_t type, const char* data, uint32_t size,
-                     bool& created, std::vector<Filled>& filled);
+  void translateBank(uint32_t key, uint32_t type, const char* data, uint32_t size, bool& created,
+                     std::vector<Filled>& filled);
   bool ownsProperty(const StrandProperty* p);
 
-  StrandEvent* event;     // the event filled and sent
-  StrandEvent* ownEvent;  // ours; `event` until another one is handed to us
+  StrandEvent* event;                       // the event filled and sent
+  StrandEvent* ownEvent;                    // ours; `event` until another one is handed to us
   std::map<uint32_t, bkpropsstruct> banks;  // by the bank name as one 32-bit word
   std::unordered_map<void*, Made> made;
   std::vector<void*> targets;  // per position of the bank being dealt out
+  bool adopting;               // inside setStrandEvent
 };

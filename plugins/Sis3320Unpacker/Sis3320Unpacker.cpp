@@ -1,5 +1,6 @@
 #include "Sis3320Unpacker.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <iostream>
@@ -10,7 +11,8 @@
 
 namespace {
 
-// Calls f(bank name, data, data size in bytes) for each bank, in order.
+// Calls f(bank name, data, data size in bytes) for each bank, in order. The
+// header is read as bytes: the data area may lie at any alignment.
 template <class BankT, class Next, class F>
 void walkBanks(Next next, F f) {
   BankT* bank = nullptr;
@@ -18,7 +20,8 @@ void walkBanks(Next next, F f) {
   for (;;) {
     const int size = next(&bank, &data);
     if (!bank) return;
-    f(bank->fName, data, static_cast<size_t>(size));
+    f(reinterpret_cast<const char*>(bank) + offsetof(BankT, fName), data,
+      static_cast<size_t>(size));
   }
 }
 
@@ -35,7 +38,9 @@ Sis3320Unpacker::Sis3320Unpacker(std::string& n) : TarnBase(nullptr, "NoName"), 
   std::cout << name << " instantiated" << std::endl;
 }
 
-Sis3320Unpacker::~Sis3320Unpacker() { std::cout << name << " deleted" << std::endl; }
+Sis3320Unpacker::~Sis3320Unpacker() {
+  std::cout << name << " deleted" << std::endl;
+}
 
 void Sis3320Unpacker::setChan(void* value) {
   if (value) channel = *static_cast<const int*>(value);

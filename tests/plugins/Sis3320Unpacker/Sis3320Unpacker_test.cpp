@@ -69,16 +69,15 @@ TEST(Sis3320UnpackerPorts, DeclaresItsPortsAndAnnouncesItself) {
     tarntest::Node sis("Sis3320Unpacker", "digitiser");
     EXPECT_EQ(sis->description, "Decode Struck SIS3320 Midas events");
     ASSERT_EQ(sis->inputs.size(), 2u);
-    EXPECT_EQ(sis->inputs[0].name, "channel");
-    EXPECT_EQ(sis->inputs[0].type, TARN_INT);
-    EXPECT_EQ(sis->inputs[0].description, "Selected channel");
-    EXPECT_EQ(sis->inputs[1].name, "event");
-    EXPECT_EQ(sis->inputs[1].type, TARN_OBJECT);
-    EXPECT_EQ(sis->inputs[1].description, "Midas event to decode");
     ASSERT_EQ(sis->outputs.size(), 1u);
-    EXPECT_EQ(sis->outputs[0].name, "signal");
-    EXPECT_EQ(sis->outputs[0].type, TARN_SHORT_V);
-    EXPECT_EQ(sis->outputs[0].description, "Signal as vector<short>");
+    const TarnBase::Input &channel = sis->inputs[0], &event = sis->inputs[1];
+    const TarnBase::Output& signal = sis->outputs[0];
+    EXPECT_EQ(channel.name + " " + std::to_string(channel.type) + " " + channel.description,
+              "channel 7 Selected channel");
+    EXPECT_EQ(event.name + " " + std::to_string(event.type) + " " + event.description,
+              "event 18 Midas event to decode");
+    EXPECT_EQ(signal.name + " " + std::to_string(signal.type) + " " + signal.description,
+              "signal 20 Signal as vector<short>");
   }
   EXPECT_EQ(out.text(), "digitiser instantiated\ndigitiser deleted\n");
 }
@@ -97,15 +96,16 @@ TEST_F(Sis3320UnpackerTest, SendsTheSamplesOfChannelOneUnlessToldOtherwise) {
     EXPECT_EQ(decode(e, true), got);
   }
   ASSERT_TRUE(sis->SetInput("channel", "2"));
-  std::vector<Samples> got = decode(eventOf({synth::wordBank("SIS1", one), synth::wordBank("SIS2", two)}));
+  std::vector<Samples> got =
+      decode(eventOf({synth::wordBank("SIS1", one), synth::wordBank("SIS2", two)}));
   EXPECT_EQ(got, (std::vector<Samples>{two}));
 }
 
 TEST_F(Sis3320UnpackerTest, TheChannelIsTheFourthCharacterLessTheCodeOfZero) {
   const Samples a = ramp(4, 1), zero = ramp(3, 2);
-  const synth::Event e = eventOf({synth::wordBank("SISA", a), synth::wordBank("SIS0", zero),
-                                  synth::wordBank("SIX1", a), synth::wordBank("sis1", a),
-                                  synth::wordBank("XSIS", a)});
+  const synth::Event e =
+      eventOf({synth::wordBank("SISA", a), synth::wordBank("SIS0", zero),
+               synth::wordBank("SIX1", a), synth::wordBank("sis1", a), synth::wordBank("XSIS", a)});
   EXPECT_TRUE(decode(e).empty());  // nothing of channel 1
   ASSERT_TRUE(sis->SetInput("channel", "17"));
   EXPECT_EQ(decode(e), (std::vector<Samples>{a}));
@@ -118,9 +118,9 @@ TEST_F(Sis3320UnpackerTest, TheChannelIsTheFourthCharacterLessTheCodeOfZero) {
 
 TEST_F(Sis3320UnpackerTest, EveryMatchingBankIsSentInBankOrder) {
   const Samples first = ramp(6, 100), second = ramp(2, 200);
-  std::vector<Samples> got = decode(eventOf(
-      {synth::wordBank("SIS1", first), synth::dwordBank("TDC0", {1}), synth::wordBank("SIS1", second),
-       synth::wordBank("SIS1", {})}));
+  std::vector<Samples> got =
+      decode(eventOf({synth::wordBank("SIS1", first), synth::dwordBank("TDC0", {1}),
+                      synth::wordBank("SIS1", second), synth::wordBank("SIS1", {})}));
   EXPECT_EQ(got, (std::vector<Samples>{first, second, {}}));
   // No check on the bank type: the bytes are samples whatever the type says.
   got = decode(eventOf({synth::dwordBank("SIS1", {0x00020001u})}));
@@ -132,26 +132,14 @@ TEST_F(Sis3320UnpackerTest, AnOddLastByteIsNotASample) {
   for (bool bank32 : {false, true}) {
     SCOPED_TRACE(bank32 ? "32-bit bank headers" : "16-bit bank headers");
     // Seven bytes, last in the event and not padded: the data end right after them.
-    std::vector<uint8_t> area = synth::encodeDataArea(eventOf(
-        {synth::byteBank("SIS1", synth::TID_WORD, {1, 0, 2, 0, 3, 0, 0xee})}, bank32));
+    std::vector<uint8_t> area = synth::encodeDataArea(
+        eventOf({synth::byteBank("SIS1", synth::TID_WORD, {1, 0, 2, 0, 3, 0, 0xee})}, bank32));
     area.pop_back();
     uint32_t size;
     std::memcpy(&size, area.data(), 4);
     size -= 1;
     std::memcpy(area.data(), &size, 4);
     EXPECT_EQ(decodeArea(area), (std::vector<Samples>{{1, 2, 3}}));
-  }
-}
-
-TEST_F(Sis3320UnpackerTest, UnpacksTheModuleBanksOfTheSampleRun) {
-  synth::RunSpec spec;
-  spec.modules = true;
-  for (uint32_t i = 0; i < 3; ++i) {
-    const synth::ModuleContent c = synth::makeModuleContent(spec, i);
-    ASSERT_GT(c.sis.size(), 1u);
-    synth::Event e;
-    synth::addModuleBanks(e, c);
-    EXPECT_EQ(decode(e), (std::vector<Samples>{c.sis[1]}));
   }
 }
 
@@ -164,9 +152,9 @@ TEST(Sis3320UnpackerGraph, TheExampleGraphPrintsChannelOne) {
   std::string error;
   ASSERT_TRUE(synth::writeRun(file, synth::makeRun(spec), false, synth::Damage::None, error))
       << error;
-  tarntest::RunResult r = tarntest::runTarn(
-      {"run", TARN_SOURCE_DIR "/examples/sis3320-printer.tarn", "--no-progress", "--set",
-       "in.file=" + file});
+  tarntest::RunResult r =
+      tarntest::runTarn({"run", TARN_SOURCE_DIR "/examples/sis3320-printer.tarn", "--no-progress",
+                         "--set", "in.file=" + file});
   ASSERT_EQ(r.status, 0) << r.err;
   std::string expected;
   for (uint32_t i = 0; i < spec.events; ++i) {
