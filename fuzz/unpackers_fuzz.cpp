@@ -9,8 +9,7 @@
 
 #include "FuzzTarget.h"
 #include "Graph.h"
-#include "MidasSynth.h"
-#include "ModuleBanks.h"
+#include "FuzzEvents.h"
 #include "TMidasEvent.h"
 #include "TarnBase.h"
 
@@ -49,16 +48,9 @@ Unpackers& unpackers() {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  if (size < 1 || size > TMidasEvent::kMaxDataSize) return 0;
-#ifdef TARN_LIBFUZZER
-  std::vector<char> area(data, data + size);
-  char* own = area.data();
-#else
-  char* own = reinterpret_cast<char*>(const_cast<uint8_t*>(data));  // a writable guarded copy
-#endif
+  std::vector<char> keep;
   TMidasEvent event;
-  event.GetEventHeader()->fEventId = 1;
-  event.SetData(static_cast<unsigned>(size), own);
+  if (!eventFromInput(data, size, keep, event)) return 0;
   for (TarnBase* node : unpackers().inputs) {
     int k = Graph::findPort(node, "event", true);
     if (k < 0) k = Graph::findPort(node, "mevent", true);
@@ -67,15 +59,4 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   return 0;
 }
 
-std::vector<std::vector<uint8_t>> tarnFuzzSeeds() {
-  std::vector<std::vector<uint8_t>> seeds;
-  for (bool bank32 : {false, true}) {
-    synth::RunSpec spec;
-    spec.events = 8;
-    spec.bank32 = bank32;
-    spec.modules = true;
-    for (uint32_t i = 0; i < spec.events; ++i)
-      seeds.push_back(synth::encodeDataArea(synth::makeEvent(spec, i)));
-  }
-  return seeds;
-}
+std::vector<std::vector<uint8_t>> tarnFuzzSeeds() { return moduleEventSeeds(8, false); }

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "../common/UnpackerRig.h"
 #include "MidasSynth.h"
 #include "ModuleBanks.h"
 #include "ModuleWords.h"
@@ -23,31 +24,8 @@ using Shorts = std::vector<short>;
 using Ints = std::vector<int>;
 namespace words = synth::words;
 
-// An event whose data area ends right before an unmapped page: reading past it crashes.
-class GuardedEvent {
- public:
-  explicit GuardedEvent(const synth::Event& e, bool swapped = false) {
-    const std::vector<uint8_t> area = synth::encodeDataArea(e, swapped);
-    const size_t page = size_t(::sysconf(_SC_PAGESIZE));
-    length = (area.size() / page + 2) * page;
-    base = static_cast<char*>(
-        ::mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
-    ::mprotect(base + length - page, page, PROT_NONE);
-    char* start = base + length - page - area.size();
-    std::memcpy(start, area.data(), area.size());
-    event.GetEventHeader()->fEventId = e.id;
-    event.SetData(unsigned(area.size()), start);
-  }
-  ~GuardedEvent() {
-    event.Clear();
-    ::munmap(base, length);
-  }
-  TMidasEvent event;
-
- private:
-  size_t length;
-  char* base;
-};
+// Events whose data area ends right before an unmapped page: reading past it crashes.
+using unpacktest::GuardedEvent;
 
 class Catcher : public TarnBase {
  public:
