@@ -7,6 +7,7 @@
 
 #include "BankElements.h"
 #include "Plugin.h"
+#include "BankWalk.h"
 #include "TMidasEvent.h"
 
 namespace {
@@ -92,31 +93,6 @@ uint32_t nameKey(const std::string& name) {
   char four[4] = {0, 0, 0, 0};
   std::memcpy(four, name.data(), name.size() < 4 ? name.size() : 4);
   return nameKey(four);
-}
-
-// Calls f(name key, type, data, size) for each bank of the event. Header
-// fields are copied out: the data area may lie at any alignment.
-template <class BankT, class Next, class F>
-void walkBanks(Next next, F f) {
-  BankT* bank = nullptr;
-  char* data = nullptr;
-  for (;;) {
-    const int size = next(&bank, &data);
-    if (!bank) return;
-    const char* header = reinterpret_cast<const char*>(bank);
-    decltype(BankT::fType) type;
-    std::memcpy(&type, header + offsetof(BankT, fType), sizeof type);
-    f(nameKey(header + offsetof(BankT, fName)), static_cast<uint32_t>(type), data,
-      static_cast<uint32_t>(size));
-  }
-}
-
-template <class F>
-void forEachBank(const TMidasEvent& e, F f) {
-  if (e.IsBank32())
-    walkBanks<Bank32_t>([&](Bank32_t** b, char** d) { return e.IterateBank32(b, d); }, f);
-  else
-    walkBanks<Bank_t>([&](Bank_t** b, char** d) { return e.IterateBank(b, d); }, f);
 }
 
 }  // namespace
@@ -306,7 +282,8 @@ void BankTranslator::processEvent(void* value) {
   StrandEvent* out = event;  // stays the one sent and reset, whatever receivers do
   bool created = false;
   std::vector<Filled> filled;
-  forEachBank(midas, [&](uint32_t key, uint32_t type, const char* data, uint32_t size) {
+  forEachBank(midas, [&](const char* name4, uint32_t type, const char* data, uint32_t size) {
+    const uint32_t key = nameKey(name4);
     translateBank(key, type, data, size, created, filled);
   });
   if (created) {
