@@ -6,6 +6,7 @@
 #include <string>
 
 #include "MidasSynth.h"
+#include "Random.h"
 
 namespace {
 
@@ -23,6 +24,8 @@ const char* kUsage =
     "  --swapped      data areas in reversed byte order, as from a big-endian host\n"
     "  --damage KIND  damage the last event: truncated-header, truncated-data,\n"
     "                 zero-size or oversize\n"
+    "  --fill BYTES   pad each ordinary event with a DWORD bank FILL of 12-bit\n"
+    "                 values until its data area holds at least BYTES (at most 65536)\n"
     "  --describe     print each event written and its banks (also --list)\n"
     "  --help         show this text\n";
 
@@ -52,6 +55,22 @@ bool parseDamage(const std::string& text, synth::Damage& damage) {
   return true;
 }
 
+// Brings an ordinary event's data area up to at least `bytes` with one bank of
+// digitiser-like values (12 bits in each 32-bit word), so that runs of a chosen
+// event size compress like recorded data rather than like zeros or noise.
+void fill(synth::Event& e, uint32_t bytes, uint32_t seed) {
+  if (bytes == 0 || !e.raw.empty()) return;
+  const size_t header = e.bank32 ? 12 : 8;
+  size_t size = 8;
+  for (const synth::Bank& b : e.banks) size += header + ((b.data.size() + 7) & ~size_t(7));
+  if (size + header >= bytes) return;
+  const size_t words = (bytes - size - header + 3) / 4;
+  synth::Random r((uint64_t(seed) << 32) ^ e.serial);
+  std::vector<uint32_t> values(words);
+  for (uint32_t& v : values) v = uint32_t(r.next() & 0xfff);
+  e.banks.push_back(synth::dwordBank("FILL", values));
+}
+
 void describe(const synth::Event& e, size_t bytes) {
   std::printf("id 0x%04x mask 0x%04x serial %u time %u size %zu", unsigned(e.id),
               unsigned(e.triggerMask), unsigned(e.serial), unsigned(e.timeStamp), bytes - 16);
@@ -67,6 +86,7 @@ int main(int argc, char** argv) {
   synth::RunSpec spec;
   synth::Damage damage = synth::Damage::None;
   bool listing = false;
+  uint32_t fillTo = 0;
   std::string output;
 
   for (int i = 1; i < argc; ++i) {
@@ -87,6 +107,11 @@ int main(int argc, char** argv) {
       if (arg == "--events") spec.events = n;
       else if (arg == "--run") spec.run = n;
       else spec.seed = n;
+    } else if (arg == "--fill") {
+      const char* text = value(arg.c_str());
+      if (!text) return usageError("--fill needs a number");
+      if (!parseCount(text, fillTo) || fillTo > 65536)
+        return usageError(std::string("--fill: not a number in 0..65536: '") + text + "'");
     } else if (arg == "--modules") {
       spec.modules = true;
     } else if (arg == "--bank32") {
@@ -118,9 +143,10 @@ int main(int argc, char** argv) {
   }
   const uint64_t total = uint64_t(spec.events) + 2;
   for (uint64_t i = 0; i < total; ++i) {
-    const synth::Event e = i == 0 ? synth::beginOfRun(spec.run, synth::runStartTime(spec))
-                           : i + 1 == total ? synth::makeEndOfRun(spec)
-                                            : synth::makeEvent(spec, uint32_t(i - 1));
+    synth::Event e = i == 0 ? synth::beginOfRun(spec.run, synth::runStartTime(spec))
+                     : i + 1 == total ? synth::makeEndOfRun(spec)
+                                      : synth::makeEvent(spec, uint32_t(i - 1));
+    if (i > 0 && i + 1 < total) fill(e, fillTo, spec.seed);
     std::vector<uint8_t> bytes = synth::encodeEvent(e, spec.swapped);
     if (listing) describe(e, bytes.size());
     if (i + 1 == total) bytes = synth::damageEvent(std::move(bytes), damage);

@@ -156,3 +156,26 @@ TEST(SynthCli, WriteFailuresExitOne) {
     EXPECT_NE(r.err.find(out), std::string::npos) << r.err;
   }
 }
+
+TEST(SynthCli, FillBringsOrdinaryEventsUpToTheGivenSize) {
+  tarntest::TempDir dir;
+  for (const char* headers : {"--modules", "--bank32"}) {
+    const Result r = synthTool(dir, {"--events", "6", headers, "--fill", "1000", "--describe",
+                                     dir.path() + "/f.mid"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::istringstream lines(r.out);
+    int filled = 0;
+    for (std::string line; std::getline(lines, line);) {
+      const size_t at = line.find(" size ");
+      ASSERT_NE(at, std::string::npos) << line;
+      const unsigned long size = std::stoul(line.substr(at + 6));
+      if (line.find("odb-xml") != std::string::npos) continue;  // dumps stay as they are
+      EXPECT_GE(size, 1000u) << line;
+      EXPECT_LT(size, 1000u + 16) << line;
+      filled += line.find(" FILL:6:") != std::string::npos;
+    }
+    EXPECT_EQ(filled, 6) << r.out;
+  }
+  EXPECT_EQ(synthTool(dir, {"--fill", "65537", dir.path() + "/g.mid"}).status, 2);
+  EXPECT_FALSE(exists(dir.path() + "/g.mid"));
+}
