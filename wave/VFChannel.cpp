@@ -22,7 +22,9 @@ const size_t kLastPosition = std::numeric_limits<uint16_t>::max();
 
 VFChannel::VFChannel() : channel(255) {}
 
-VFChannel::VFChannel(unsigned char number) : channel(number) { waveForm.reserve(512); }
+VFChannel::VFChannel(unsigned char number) : channel(number) {
+  waveForm.reserve(512);
+}
 
 void VFChannel::Clear(const char* /*option*/) {
   channel = 255;

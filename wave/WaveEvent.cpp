@@ -29,13 +29,19 @@ uint8_t meridaxChannel(uint32_t word) {
   return static_cast<uint8_t>(c - 6 * (c >> 4));
 }
 
-uint16_t low16(int32_t value) { return static_cast<uint16_t>(value); }
+uint16_t low16(int32_t value) {
+  return static_cast<uint16_t>(value);
+}
 
 }  // namespace
 
-WaveEvent::WaveEvent() { Clear(""); }
+WaveEvent::WaveEvent() {
+  Clear("");
+}
 
-WaveEvent::~WaveEvent() { Clear(""); }
+WaveEvent::~WaveEvent() {
+  Clear("");
+}
 
 void WaveEvent::Clear(const char* /*option*/) {
   for (VFChannel* channel : channels) delete channel;
@@ -152,7 +158,9 @@ uint64_t WaveEvent::GetTimeStamp() const {
   return static_cast<uint64_t>(timeStamp2) << 24 | static_cast<uint64_t>(timeStamp1);
 }
 
-bool WaveEvent::IsGood() const { return headerTrigger == trailerTrigger && errorCount == 0; }
+bool WaveEvent::IsGood() const {
+  return headerTrigger == trailerTrigger && errorCount == 0;
+}
 
 unsigned int WaveEvent::GetTrigger() const {
   if (!IsGood()) std::cerr << "GetTrigger: WARNING - bad trigger number" << std::endl;

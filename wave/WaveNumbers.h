@@ -19,7 +19,11 @@ Int truncTo(double value) {
   return static_cast<Int>(value);
 }
 
-inline int32_t truncToInt32(double value) { return truncTo<int32_t>(value); }
-inline int64_t truncToInt64(double value) { return truncTo<int64_t>(value); }
+inline int32_t truncToInt32(double value) {
+  return truncTo<int32_t>(value);
+}
+inline int64_t truncToInt64(double value) {
+  return truncTo<int64_t>(value);
+}
 
 }  // namespace wavenum
