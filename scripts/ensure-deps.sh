@@ -3,7 +3,7 @@
 # names what is missing and stops.
 set -euo pipefail
 
-packages=(cmake make g++ zlib1g-dev libxml2-dev libgtest-dev libbenchmark-dev)
+packages=(cmake make g++ zlib1g-dev libxml2-dev libgtest-dev libbenchmark-dev pkgconf)
 # Analysis outputs: histogram plots (PLplot, cairo PNG device), HDF5 files, and
 # h5py + matplotlib for the README's reading snippet, which the tests run.
 packages+=(libplplot-dev plplot-driver-cairo libhdf5-dev python3-h5py python3-matplotlib time)
