@@ -90,6 +90,10 @@ struct RunSpec {
   bool bank32 = false;
   bool swapped = false;  // data areas byte-swapped ("big-endian" run file)
   bool modules = false;  // ordinary events also carry module banks (ModuleBanks.h)
+  // Ordinary events also carry one VF48 bank per module 0 .. vf48Modules - 1
+  // (ModuleBanks.h), in the MERIDAX layout when vf48Meridax is set.
+  uint32_t vf48Modules = 0;
+  bool vf48Meridax = false;
 };
 std::vector<Event> makeRun(const RunSpec& spec);
 // The pieces of makeRun, for writing long runs without holding them: the time

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "MidasSynth.h"
@@ -91,5 +92,50 @@ std::vector<uint32_t> mdi2Words(const ModuleContent& c);
 // Appends TDC0, ADC0, IO32, MADC (DWORD banks) and SIS0..SISn (WORD banks),
 // those of them that `c.banks` selects, in that order.
 void addModuleBanks(Event& event, const ModuleContent& c);
+
+// VF48 waveform digitisers, one bank per module (Vf48.cpp). Every module sees
+// the same triggers; its clock runs vf48ClockOffset(module) time-stamp units
+// ahead of the trigger time, now and then off by one or two units.
+enum class Vf48Layout { Standard, Meridax };
+
+struct Vf48Channel {
+  uint32_t channel = 0;           // 0..47
+  std::vector<uint16_t> samples;  // an even number: two a word
+  // A pulse on the pedestal, with the module's words for it; without a pulse
+  // the channel has samples only and the values below are 0.
+  bool pulse = false;
+  uint32_t cfdTime = 0;      // first sample at or above half the height
+  uint32_t charge = 0;       // sum of the pulse above the pedestal
+  uint32_t pMaxtime = 0;     // sample of the maximum (standard layout only)
+  uint32_t pulseheight = 0;  // largest sample, pedestal included (standard only)
+  uint32_t pulsewidth = 0;   // samples at or above half the height (standard only)
+  uint32_t pedestalWord = 0; // the pedestal times 14 / 4, 12 bits (standard only)
+};
+
+struct Vf48Module {
+  uint32_t module = 0;
+  uint32_t trigger = 0;    // 24 bits, the same in header and trailer
+  uint64_t timeStamp = 0;  // 48 bits
+  std::vector<Vf48Channel> channels;  // ascending channel numbers
+};
+
+struct Vf48Content {
+  Vf48Layout layout = Vf48Layout::Standard;
+  uint64_t triggerTime = 0;         // time-stamp units
+  std::vector<Vf48Module> modules;  // ascending; a module not read out is absent
+};
+
+// Offset of a module's clock from the trigger time: 250 units per module number.
+uint64_t vf48ClockOffset(uint32_t module);
+// Deterministic contents for event `index` of a run with spec.vf48Modules > 0.
+Vf48Content makeVf48Content(const RunSpec& spec, uint32_t index);
+// "VF" (standard) or "VM" (MERIDAX) and the module number in two digits; the
+// MERIDAX words also carry the module in their channel headers.
+std::string vf48BankName(Vf48Layout layout, uint32_t module);
+// Header, both time-stamp halves, each channel (header, samples, CFD time,
+// charge words), trailer.
+std::vector<uint32_t> vf48Words(const Vf48Module& m, Vf48Layout layout);
+// Appends one DWORD bank per module of `c`.
+void addVf48Banks(Event& event, const Vf48Content& c);
 
 }  // namespace synth

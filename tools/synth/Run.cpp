@@ -69,6 +69,7 @@ Event makeEvent(const RunSpec& spec, uint32_t index) {
   }
   if (e.id == 3) e.banks.push_back(dwordBank("EMPT", {}));
   if (spec.modules) addModuleBanks(e, makeModuleContent(spec, index));
+  if (spec.vf48Modules > 0) addVf48Banks(e, makeVf48Content(spec, index));
   return e;
 }
 

@@ -21,6 +21,9 @@ const char* kUsage =
     "  --seed S       seed of the event contents (default 1)\n"
     "  --bank32       32-bit bank headers instead of 16-bit ones\n"
     "  --modules      add module banks: TDC0, ADC0, IO32, MADC, SIS0..SIS3\n"
+    "  --vf48 N       add one VF48 bank per module 0..N-1 (N up to 100)\n"
+    "  --vf48-layout KIND  standard (banks VF00..) or meridax (banks VM00..,\n"
+    "                 module in the channel headers); default standard\n"
     "  --swapped      data areas in reversed byte order, as from a big-endian host\n"
     "  --damage KIND  damage the last event: truncated-header, truncated-data,\n"
     "                 zero-size or oversize\n"
@@ -107,6 +110,19 @@ int main(int argc, char** argv) {
       if (arg == "--events") spec.events = n;
       else if (arg == "--run") spec.run = n;
       else spec.seed = n;
+    } else if (arg == "--vf48") {
+      const char* text = value(arg.c_str());
+      uint32_t n = 0;
+      if (!text) return usageError("--vf48 needs a number of modules");
+      if (!parseCount(text, n) || n > 100)
+        return usageError(std::string("--vf48: not a number in 0..100: '") + text + "'");
+      spec.vf48Modules = n;
+    } else if (arg == "--vf48-layout") {
+      const char* text = value(arg.c_str());
+      const std::string kind = text ? text : "";
+      if (kind != "standard" && kind != "meridax")
+        return usageError("--vf48-layout needs standard or meridax");
+      spec.vf48Meridax = kind == "meridax";
     } else if (arg == "--fill") {
       const char* text = value(arg.c_str());
       if (!text) return usageError("--fill needs a number");
