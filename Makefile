@@ -6,7 +6,7 @@ BUILD_TYPE ?= RelWithDebInfo
 CMAKE_FLAGS ?=
 TARN := $(BUILD)/bin/tarn
 
-.PHONY: all deps configure build test demo bench clean
+.PHONY: all deps configure build test demo vf48-sample bench clean
 
 all: build
 
@@ -24,6 +24,12 @@ test: build
 
 demo: build
 	@bash scripts/demo.sh $(BUILD)
+
+# The run the examples/vf48-*.tarn graphs read: 20 events of 4 VF48 modules.
+vf48-sample: build
+	@mkdir -p $(BUILD)/sample
+	@$(BUILD)/bin/midas-synth --vf48 4 --events 20 $(BUILD)/sample/vf48-run00001.mid.gz
+	@echo "== made $(BUILD)/sample/vf48-run00001.mid.gz" >&2
 
 # Benchmarks build in a tree of their own, optimised, so the test build stays as it is.
 bench: deps
