@@ -342,12 +342,11 @@ TEST(TimeAligner, UseSoftChoosesTheTimeListWhenTheListsAreLookedUpAgain) {
 TEST(TimeAligner, EventsWithoutUsableListsAreIgnored) {
   Aligner a;
   a.set("write_debug", "1");
-  a.set("transitions", "(1-2)");
   StrandEvent bare;
   bare.layout = true;  // announced before its properties are registered
   a.push(bare);
   bare.layout = false;
-  std::vector<short> channel{48};
+  std::vector<short> channel;
   std::vector<int> wrong{96};
   std::vector<uint64_t> range{1000};
   a.push(bare);
@@ -357,9 +356,22 @@ TEST(TimeAligner, EventsWithoutUsableListsAreIgnored) {
   bare["Channel"] = StrandProperty(TARN_SHORT_V, StrandBinning(), nullptr);
   a.push(bare);
   EXPECT_EQ(bare.size(), 2u);  // nothing added to the sender's event
+  // Found once it is there, without a new announcement.
   bare["Channel"] = StrandProperty(TARN_SHORT_V, StrandBinning(), &channel);
-  a.push(bare);  // module 1, no time list: wonky
-  EXPECT_EQ(a.eor("1").out, "ta: found no coincidences.\n");
+  for (uint64_t s : {1000, 2000, 3000}) {
+    channel = {96};
+    range = {s};
+    a.push(bare);
+    channel = {48};
+    range = {s + 7};
+    a.push(bare);
+  }
+  // Module 1 now needs hit times, and the event has no list of them.
+  a.set("transitions", "(1-2)");
+  a.push(bare);
+  EXPECT_EQ(a.eor("1").out,
+            "Most connections (1) for module 1\n\"Real\" coincidences found for:\n1\t2\n"
+            "1 wonky events (Empty time vectors and such, probably noise.)\n");
 
   // A layout announcement is no readout: (1, 2) has 993 twice, not four times.
   a.set("write_debug", "0");
