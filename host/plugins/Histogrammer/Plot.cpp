@@ -1,0 +1,139 @@
+// The PNG of a histogram, drawn by PLplot (cairo PNG device).
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <sstream>
+
+#include <plplot/plstream.h>
+
+#include "Histogram.h"
+
+namespace hist {
+
+namespace {
+
+const char* kDevice = "pngcairo";
+
+bool deviceAvailable() {
+  // Asking PLplot for a device it lacks makes it prompt on standard input.
+  // The caller gives the room: the count goes in as its size and comes back as the number found.
+  int count = 128;
+  std::vector<const char*> menuRoom(static_cast<size_t>(count)), nameRoom(static_cast<size_t>(count));
+  const char** menus = menuRoom.data();
+  const char** names = nameRoom.data();
+  plgDevs(&menus, &names, &count);
+  bool found = false;
+  for (int i = 0; i < count && i < int(nameRoom.size()); ++i) found = found || std::strcmp(names[i], kDevice) == 0;
+  return found;
+}
+
+// '#' starts PLplot's text escapes.
+std::string plainText(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    out += c;
+    if (c == '#') out += '#';
+  }
+  return out;
+}
+
+std::string shortNumber(double x) {
+  std::ostringstream s;
+  s.precision(6);
+  s << x;
+  return s.str();
+}
+
+}  // namespace
+
+bool writePng(const Histogram& h, const std::string& path, const std::string& title,
+              const std::string& xLabel, std::string& error) {
+  if (!deviceAvailable()) {
+    error = std::string("PLplot has no '") + kDevice + "' device (Debian: plplot-driver-cairo)";
+    return false;
+  }
+  // PLplot ends the process when it cannot open its file: find out first.
+  if (FILE* f = std::fopen(path.c_str(), "wb")) {
+    std::fclose(f);
+  } else {
+    error = "cannot write " + path + ": " + std::strerror(errno);
+    return false;
+  }
+
+  const std::vector<double>& e = h.edges();
+  const std::vector<uint64_t>& c = h.counts();
+  // The outline of the bars, from the floor at the low edge to the floor at the high edge.
+  std::vector<PLFLT> xs{e.front()}, ys{0};
+  uint64_t top = 0;
+  for (size_t i = 0; i < c.size(); ++i) {
+    xs.insert(xs.end(), {e[i], e[i + 1]});
+    ys.insert(ys.end(), {PLFLT(c[i]), PLFLT(c[i])});
+    top = std::max(top, c[i]);
+  }
+  xs.push_back(e.back());
+  ys.push_back(0);
+
+  bool uniform = true;
+  const double width = e[1] - e[0];
+  for (size_t i = 1; i + 1 < e.size() && uniform; ++i)
+    uniform = std::abs((e[i + 1] - e[i]) - width) <= 1e-9 * std::max(std::abs(width), 1e-300);
+  const std::string yLabel = uniform ? "Counts / " + shortNumber(width) : "Counts per bin";
+
+  {
+    plstream pls;
+    pls.sdev(kDevice);
+    pls.sfnam(path.c_str());
+    pls.spage(0, 0, 1000, 700, 0, 0);
+    pls.scol0(0, 255, 255, 255);  // background
+    pls.scol0(1, 0, 0, 0);        // axes and text
+    pls.scol0(2, 31, 119, 180);   // the bars' outline
+    pls.scol0(3, 198, 219, 239);  // the bars
+    pls.init();
+    pls.col0(1);
+    pls.env(e.front(), e.back(), 0, top ? top * 1.25 : 1.0, 0, 0);
+    pls.lab(plainText(xLabel).c_str(), plainText(yLabel).c_str(), plainText(title).c_str());
+    pls.col0(3);
+    pls.fill(PLINT(xs.size()), xs.data(), ys.data());
+    pls.col0(2);
+    pls.width(2);
+    pls.line(PLINT(xs.size()), xs.data(), ys.data());
+    pls.width(1);
+
+    const std::string lines[] = {
+        "counts",
+        "Entries  " + std::to_string(h.entries()),
+        "Mean  " + shortNumber(h.mean()),
+        "RMS  " + shortNumber(h.rms()),
+        "Underflow  " + std::to_string(h.underflow()),
+        "Overflow  " + std::to_string(h.overflow()),
+    };
+    constexpr PLINT n = PLINT(sizeof lines / sizeof lines[0]);
+    const char* texts[n];
+    PLINT options[n], textColours[n], lineColours[n], lineStyles[n];
+    PLFLT lineWidths[n];
+    for (PLINT i = 0; i < n; ++i) {
+      texts[i] = lines[i].c_str();
+      options[i] = i == 0 ? PL_LEGEND_LINE : PL_LEGEND_NONE;
+      textColours[i] = 1;
+      lineColours[i] = 2;
+      lineStyles[i] = 1;
+      lineWidths[i] = 2;
+    }
+    PLFLT legendWidth = 0, legendHeight = 0;
+    pls.legend(&legendWidth, &legendHeight, PL_LEGEND_BACKGROUND | PL_LEGEND_BOUNDING_BOX,
+               PL_POSITION_RIGHT | PL_POSITION_TOP | PL_POSITION_INSIDE, 0.02, 0.02, 0.06, 0, 1, 1,
+               0, 0, n, options, 1.0, 0.9, 1.8, 0.0, textColours, texts, nullptr, nullptr, nullptr,
+               nullptr, lineColours, lineStyles, lineWidths, nullptr, nullptr, nullptr, nullptr);
+  }  // the stream's end writes the file
+
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0 || st.st_size == 0) {
+    error = "PLplot wrote nothing to " + path;
+    return false;
+  }
+  return true;
+}
+
+}  // namespace hist
