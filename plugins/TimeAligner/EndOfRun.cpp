@@ -22,7 +22,9 @@ std::string twoDigits(TimeAligner::Module m) {
 
 // Sums of offsets are taken in 64 bits, so that an average is right even where
 // the 32-bit sum would overflow; the table holds 32-bit times.
-int32_t to32(int64_t v) { return static_cast<int32_t>(static_cast<uint32_t>(v)); }
+int32_t to32(int64_t v) {
+  return static_cast<int32_t>(static_cast<uint32_t>(v));
+}
 
 }  // namespace
 
@@ -132,7 +134,9 @@ void TimeAligner::cannotWrite(const std::string& file) const {
 namespace {
 
 // Opens `file` for writing (truncated), or null.
-FILE* create(const std::string& file) { return std::fopen(file.c_str(), "w"); }
+FILE* create(const std::string& file) {
+  return std::fopen(file.c_str(), "w");
+}
 
 // Closes `f`; false when anything written to it was lost.
 bool finish(FILE* f) {

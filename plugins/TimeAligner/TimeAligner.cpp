@@ -88,8 +88,7 @@ TimeAligner::TimeAligner(std::string& n)
                          "OdbExtractor)"));
   inputs.push_back(Input("modules", static_cast<Handler>(&TimeAligner::SetModules), TARN_SHORT_V,
                          "modules to look at (default 0 to 15)"));
-  inputs.push_back(Input("transitions", static_cast<Handler>(&TimeAligner::SetTrans),
-                         TARN_STRING_V,
+  inputs.push_back(Input("transitions", static_cast<Handler>(&TimeAligner::SetTrans), TARN_STRING_V,
                          "module transitions, i.e. \"(11-7) (10-6)\" to have the earliest time "
                          "from mod 11 correlated to latest in 7 and the same for 10 and 6"));
   inputs.push_back(Input("write_debug", static_cast<Handler>(&TimeAligner::SetDebug), TARN_INT,
@@ -101,7 +100,9 @@ TimeAligner::TimeAligner(std::string& n)
   std::cout << name << " instantiated" << std::endl;
 }
 
-TimeAligner::~TimeAligner() { std::cout << name << " deleted" << std::endl; }
+TimeAligner::~TimeAligner() {
+  std::cout << name << " deleted" << std::endl;
+}
 
 void TimeAligner::Init() {
   for (Module m = 0; m < 16; ++m) moduleSet.insert(m);
@@ -206,8 +207,8 @@ void TimeAligner::compare(void* value) {
   const int channel = channels->front();
   if (channel < 0) {
     // Not a channel of any module; rounded down it names a module below 0.
-    std::cout << "I don't like module  " << (channel - (kChannelsPerModule - 1)) / kChannelsPerModule
-              << std::endl;
+    std::cout << "I don't like module  "
+              << (channel - (kChannelsPerModule - 1)) / kChannelsPerModule << std::endl;
     return;
   }
   const Module m = static_cast<Module>(channel / kChannelsPerModule);
@@ -226,31 +227,24 @@ void TimeAligner::compare(void* value) {
 
 void TimeAligner::collect(Module m, uint64_t stamp, const std::vector<uint64_t>& t) {
   bool early = false, late = false, both = false;
-  uint64_t e, l;
-  if (earlyTrans.count(m)) {
-    if (!earliestOf(t, e)) {
+  // Each kind of transition the module takes part in needs its hit time;
+  // without one the event is wonky and dropped.
+  auto source = [&](const Transitions& kind,
+                    bool (*search)(const std::vector<uint64_t>&, uint64_t&),
+                    std::map<Module, uint64_t>& into, bool& marked) {
+    if (!kind.count(m)) return true;
+    uint64_t hit;
+    if (!search(t, hit)) {
       ++wonkyCount;
-      return;
+      return false;
     }
-    earliest[m] = stamp + e;
-    early = true;
-  }
-  if (lateTrans.count(m)) {
-    if (!latestOf(t, l)) {
-      ++wonkyCount;
-      return;
-    }
-    latest[m] = stamp + l;
-    late = true;
-  }
-  if (bothTrans.count(m)) {
-    if (!earliestOf(t, e)) {
-      ++wonkyCount;
-      return;
-    }
-    earliest[m] = stamp + e;
-    both = true;
-  }
+    into[m] = stamp + hit;
+    marked = true;
+    return true;
+  };
+  if (!source(earlyTrans, earliestOf, earliest, early) ||
+      !source(lateTrans, latestOf, latest, late) || !source(bothTrans, earliestOf, earliest, both))
+    return;
   for (const auto& last : lastStamp) {
     const Module o = last.first;
     if (o == m) continue;

@@ -2,8 +2,8 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <array>
+#include <cstdio>
 #include <fstream>
 #include <functional>
 #include <map>
@@ -144,18 +144,17 @@ TEST(TimeAligner, PortsAndMessages) {
       const char* name;
       tarn_type type;
       const char* description;
-    } want[] = {
-        {"fevent", TARN_STRANDEVENT, "From WaveDecoder"},
-        {"bor", TARN_OBJECT, "bor for clearing data"},
-        {"eor", TARN_STRING,
-         "Prefix for file names, input triggers writing (meant to be fed by OdbExtractor)"},
-        {"modules", TARN_SHORT_V, "modules to look at (default 0 to 15)"},
-        {"transitions", TARN_STRING_V,
-         "module transitions, i.e. \"(11-7) (10-6)\" to have the earliest time from mod 11 "
-         "correlated to latest in 7 and the same for 10 and 6"},
-        {"write_debug", TARN_INT, "Write full difference files, not just synching table"},
-        {"thres", TARN_SHORT, "Threshold for coincidences"},
-        {"use_soft", TARN_SHORT, "Software values, 1 for WFTime, 2 for WFCFDTime"}};
+    } want[] = {{"fevent", TARN_STRANDEVENT, "From WaveDecoder"},
+                {"bor", TARN_OBJECT, "bor for clearing data"},
+                {"eor", TARN_STRING,
+                 "Prefix for file names, input triggers writing (meant to be fed by OdbExtractor)"},
+                {"modules", TARN_SHORT_V, "modules to look at (default 0 to 15)"},
+                {"transitions", TARN_STRING_V,
+                 "module transitions, i.e. \"(11-7) (10-6)\" to have the earliest time from mod 11 "
+                 "correlated to latest in 7 and the same for 10 and 6"},
+                {"write_debug", TARN_INT, "Write full difference files, not just synching table"},
+                {"thres", TARN_SHORT, "Threshold for coincidences"},
+                {"use_soft", TARN_SHORT, "Software values, 1 for WFTime, 2 for WFCFDTime"}};
     ASSERT_EQ(ta->inputs.size(), 8u);
     for (size_t i = 0; i < 8; ++i) {
       EXPECT_EQ(ta->inputs[i].name, want[i].name);
@@ -248,8 +247,8 @@ TEST(TimeAligner, TransitionsSyntax) {
   Aligner a;
   const std::string error =
       "ta: Syntax error in transitions string (excess spaces? missing '-' or '+'?)\n";
-  for (const char* bad : {"11-7)", "(11-7", "(-7)", "(+7)", "(1+)x", "(117)", "", "(70000-7)",
-                          "(11--40000)"}) {
+  for (const char* bad :
+       {"11-7)", "(11-7", "(-7)", "(+7)", "(1+)x", "(117)", "", "(70000-7)", "(11--40000)"}) {
     SCOPED_TRACE(bad);
     std::vector<std::string> list = {"(3-5)", bad, "(6+8)"};
     EXPECT_EQ(a.said([&] { a.node->SetInput(4, &list); }), error);
@@ -402,12 +401,20 @@ TEST(TimeAligner, ReferenceModuleAndChainingOfOffsets) {
        table(2, "1\t10\n2\t0\n3\t-20\n4\t-27\n")},
       // Equally many: the lowest module. (3, 5) and (5, 3) do not agree; the
       // row of the reference wins.
-      {{{5, 3, 250}, {3, 5, -240}}, "Most connections (1) for module 3\n",
+      {{{5, 3, 250}, {3, 5, -240}},
+       "Most connections (1) for module 3\n",
        table(3, "3\t0\n5\t-240\n")},
       // 6 reaches 1 and 2, below it: they are not visited while chaining, so
       // 8 keeps 1; 7 is found from them afterwards, the last one (2) wins; 9
       // is reached by no one.
-      {{{5, 6, 3}, {5, 8, 1}, {5, 10, -4}, {6, 1, 4}, {6, 2, 6}, {1, 7, 2}, {1, 8, 10}, {2, 7, 20},
+      {{{5, 6, 3},
+        {5, 8, 1},
+        {5, 10, -4},
+        {6, 1, 4},
+        {6, 2, 6},
+        {1, 7, 2},
+        {1, 8, 10},
+        {2, 7, 20},
         {9, 5, 1}},
        "Most connections (3) for module 5\n",
        table(5, "1\t7\n2\t9\n5\t0\n6\t3\n7\t29\n8\t1\n10\t-4\n")},
@@ -505,8 +512,9 @@ TEST(TimeAligner, ThePrefixMayComeAsAnIntegerButNeverAsAnotherType) {
     err = captured.text();
   }
   ASSERT_EQ(::chdir(cwd), 0);
-  EXPECT_EQ(err, "ta: \"eor\" takes a file-name prefix (a text or an integer), not a value of "
-                 "type float; nothing written\n");
+  EXPECT_EQ(err,
+            "ta: \"eor\" takes a file-name prefix (a text or an integer), not a value of "
+            "type float; nothing written\n");
   const Files files = filesIn(dir.path());
   EXPECT_EQ(files.size(), 3u);
   for (const char* f : {"00042_reltimes.dat", "0run7_reltimes.dat", "1234567_reltimes.dat"})
