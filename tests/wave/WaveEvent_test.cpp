@@ -4,7 +4,6 @@
 
 #include <cstdlib>
 #include <memory>
-#include <new>
 #include <string>
 #include <vector>
 
@@ -12,11 +11,12 @@
 
 // Records what is freed, so that the tests can see release() delete an event.
 static const void* lastFreed = nullptr;
-void operator delete(void* p) noexcept {
+// Not inlined: the compiler would see free() meet the built-in new and warn.
+__attribute__((noinline)) void operator delete(void* p) noexcept {
   lastFreed = p;
   std::free(p);
 }
-void operator delete(void* p, std::size_t) noexcept {
+__attribute__((noinline)) void operator delete(void* p, std::size_t) noexcept {
   lastFreed = p;
   std::free(p);
 }
