@@ -1,5 +1,6 @@
 // ODB dumps as MIDAS writes them at run transitions, small but with a key of
-// every type a query may meet, single and as arrays.
+// every type a query may meet, single and as arrays: nested directories,
+// texts with blanks, flags written "y" and "n" as MIDAS writes them.
 #include <ctime>
 #include <sstream>
 
@@ -20,11 +21,16 @@ std::string timeText(uint32_t t) {
   return buf;
 }
 
+// A BOOL key's value.
+struct Flag {
+  bool on;
+};
+
 class Dump {
  public:
   void open(const std::string& name) {
     indent();
-    out << "<dir name=\"" << name << "\">\n";
+    out << "<dir name=\"" << escaped(name) << "\">\n";
     ++depth;
   }
   void close() {
@@ -35,18 +41,18 @@ class Dump {
   template <typename T>
   void key(const std::string& name, const std::string& type, const T& value) {
     indent();
-    out << "<key name=\"" << name << "\" type=\"" << type << "\"" << sizeOf(type) << ">" << value
-        << "</key>\n";
+    out << "<key name=\"" << escaped(name) << "\" type=\"" << type << "\"" << sizeOf(type) << ">"
+        << text(value) << "</key>\n";
   }
   template <typename T>
   void array(const std::string& name, const std::string& type, const std::vector<T>& values) {
     indent();
-    out << "<keyarray name=\"" << name << "\" type=\"" << type << "\"" << sizeOf(type)
+    out << "<keyarray name=\"" << escaped(name) << "\" type=\"" << type << "\"" << sizeOf(type)
         << " num_values=\"" << values.size() << "\">\n";
     ++depth;
     for (size_t i = 0; i < values.size(); ++i) {
       indent();
-      out << "<value index=\"" << i << "\">" << values[i] << "</value>\n";
+      out << "<value index=\"" << i << "\">" << text(values[i]) << "</value>\n";
     }
     --depth;
     indent();
@@ -55,6 +61,26 @@ class Dump {
   std::ostringstream out;
 
  private:
+  static std::string escaped(const std::string& raw) {
+    std::string s;
+    for (char c : raw) {
+      switch (c) {
+        case '&': s += "&amp;"; break;
+        case '<': s += "&lt;"; break;
+        case '>': s += "&gt;"; break;
+        case '"': s += "&quot;"; break;
+        default: s += c;
+      }
+    }
+    return s;
+  }
+  template <typename T>
+  static std::string text(const T& value) {
+    std::ostringstream s;
+    s << value;
+    return escaped(s.str());
+  }
+  static std::string text(const Flag& flag) { return flag.on ? "y" : "n"; }
   static std::string sizeOf(const std::string& type) {
     return type == "STRING" ? " size=\"32\"" : "";
   }
@@ -89,7 +115,7 @@ std::string odbXml(uint32_t run, uint32_t events, uint32_t startTime, uint32_t s
   d.key("Main run number", "LINK", "/Runinfo/Run number");
   d.open("Edit on start");
   d.key("Comment", "STRING", "synthetic data");
-  d.key("Write data", "BOOL", 1);
+  d.key("Write data", "BOOL", Flag{true});
   d.close();
   d.close();
 
@@ -106,6 +132,26 @@ std::string odbXml(uint32_t run, uint32_t events, uint32_t startTime, uint32_t s
   d.key("Stop time binary", "DWORD", stopTime);
   d.close();
 
+  d.open("Logger");
+  d.key("Data dir", "STRING", "/data/synth runs");
+  d.key("Message file", "STRING", "midas.log");
+  d.key("Write data", "BOOL", Flag{false});
+  d.key("Reserved", "NULL", "");
+  d.key("History", "KEY", "");
+  d.open("Channels");
+  d.open("0");
+  d.open("Settings");
+  d.key("Filename", "STRING", "run%05d.mid.gz");
+  d.key("Compression", "INT", 1);
+  d.key("Record", "STRUCT", "");
+  d.close();
+  d.open("Statistics");
+  d.key("Events written", "DOUBLE", events);
+  d.close();
+  d.close();
+  d.close();
+  d.close();
+
   d.open("Equipment");
   d.open("Trigger");
   d.open("Common");
@@ -115,7 +161,7 @@ std::string odbXml(uint32_t run, uint32_t events, uint32_t startTime, uint32_t s
   d.key("Type", "INT", 2);
   d.key("Source", "INT", 0);
   d.key("Format", "STRING", "MIDAS");
-  d.key("Enabled", "BOOL", 1);
+  d.key("Enabled", "BOOL", Flag{true});
   d.key("Read on", "INT", 257);
   d.key("Period", "INT", 500);
   d.key("Event limit", "DOUBLE", 0);
@@ -137,8 +183,10 @@ std::string odbXml(uint32_t run, uint32_t events, uint32_t startTime, uint32_t s
   d.array<int>("Offsets", "SHORT", {-3, 0, 3});
   d.array<float>("Gains", "FLOAT", {1.0f, 1.5f, 0.75f, 2.0f});
   d.array<double>("Calibration", "DOUBLE", {0.5, -1.25, 3e-3});
-  d.array<int>("Enabled channels", "BOOL", {1, 0, 1, 1});
+  d.array<Flag>("Enabled channels", "BOOL", {{true}, {false}, {true}, {true}});
   d.array<std::string>("Channel names", "STRING", {"left", "right", "veto"});
+  d.array<int>("Pattern", "BYTE", {1, 2, 4, 8});
+  d.array<std::string>("Comments", "STRING", {"first shift", "beam on target", ""});
   d.close();
   d.open("Statistics");
   d.key("Events sent", "DOUBLE", events);
