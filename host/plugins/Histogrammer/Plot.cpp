@@ -92,7 +92,11 @@ bool writePng(const Histogram& h, const std::string& path, const std::string& ti
     pls.scol0(3, 198, 219, 239);  // the bars
     pls.init();
     pls.col0(1);
-    pls.env(e.front(), e.back(), 0, top ? top * 1.25 : 1.0, 0, 0);
+    // The legend goes right of the frame, where it hides no bar.
+    pls.adv(0);
+    pls.vpor(0.11, 0.74, 0.12, 0.9);
+    pls.wind(e.front(), e.back(), 0, top ? top * 1.05 : 1.0);
+    pls.box("bcnst", 0, 0, "bcnstv", 0, 0);
     pls.lab(plainText(xLabel).c_str(), plainText(yLabel).c_str(), plainText(title).c_str());
     pls.col0(3);
     pls.fill(PLINT(xs.size()), xs.data(), ys.data());
@@ -123,8 +127,8 @@ bool writePng(const Histogram& h, const std::string& path, const std::string& ti
     }
     PLFLT legendWidth = 0, legendHeight = 0;
     pls.legend(&legendWidth, &legendHeight, PL_LEGEND_BACKGROUND | PL_LEGEND_BOUNDING_BOX,
-               PL_POSITION_RIGHT | PL_POSITION_TOP | PL_POSITION_INSIDE, 0.02, 0.02, 0.06, 0, 1, 1,
-               0, 0, n, options, 1.0, 0.9, 1.8, 0.0, textColours, texts, nullptr, nullptr, nullptr,
+               PL_POSITION_RIGHT | PL_POSITION_OUTSIDE, 0.02, 0.0, 0.04, 0, 1, 1,
+               0, 0, n, options, 0.8, 0.8, 1.8, 0.0, textColours, texts, nullptr, nullptr, nullptr,
                nullptr, lineColours, lineStyles, lineWidths, nullptr, nullptr, nullptr, nullptr);
   }  // the stream's end writes the file
 

@@ -1,0 +1,118 @@
+#include "Hdf5Column.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace h5out {
+
+namespace {
+
+// About 128 KiB a chunk: good compression, little memory per column.
+constexpr size_t kChunkBytes = 128 * 1024;
+
+}  // namespace
+
+Column::~Column() {
+  std::string ignored;
+  close(ignored);
+}
+
+bool Column::create(hid_t group, const std::string& name, hid_t t, std::string& error) {
+  type = H5Tcopy(t);
+  elementSize = H5Tget_size(t);
+  chunk = std::max<size_t>(1024, kChunkBytes / elementSize);
+  const hsize_t zero = 0, unlimited = H5S_UNLIMITED, chunkDims = chunk;
+  Handle space(H5Screate_simple(1, &zero, &unlimited), H5Sclose);
+  Handle create(H5Pcreate(H5P_DATASET_CREATE), H5Pclose);
+  Handle access(H5Pcreate(H5P_DATASET_ACCESS), H5Pclose);
+  bool ok = space >= 0 && create >= 0 && access >= 0 && H5Pset_chunk(create, 1, &chunkDims) >= 0 &&
+            H5Pset_shuffle(create) >= 0 && H5Pset_deflate(create, 4) >= 0 &&
+            // Chunks are written whole and never read back: no cache needed.
+            H5Pset_chunk_cache(access, 0, 0, 1.0) >= 0;
+  if (ok) dataset = H5Dcreate2(group, name.c_str(), type, space, H5P_DEFAULT, create, access);
+  if (dataset < 0) {
+    error = "cannot create dataset " + name;
+    return false;
+  }
+  buffer.reserve(chunk * elementSize);
+  return true;
+}
+
+bool Column::write(const unsigned char* data, size_t n, std::string& error) {
+  const hsize_t start = written, count = n, size = written + n;
+  if (H5Dset_extent(dataset, &size) < 0) {
+    error = "cannot extend a dataset";
+    return false;
+  }
+  Handle file(H5Dget_space(dataset), H5Sclose);
+  Handle memory(H5Screate_simple(1, &count, nullptr), H5Sclose);
+  if (file < 0 || memory < 0 || H5Sselect_hyperslab(file, H5S_SELECT_SET, &start, nullptr, &count, nullptr) < 0 ||
+      H5Dwrite(dataset, type, memory, file, H5P_DEFAULT, data) < 0) {
+    error = "cannot write a dataset";
+    return false;
+  }
+  written += n;
+  return true;
+}
+
+bool Column::append(const void* data, size_t n, std::string& error) {
+  if (dataset < 0) return false;
+  const unsigned char* bytes = static_cast<const unsigned char*>(data);
+  const size_t capacity = chunk * elementSize;
+  while (n > 0) {
+    // A long list with nothing buffered goes straight out in whole chunks.
+    if (buffer.empty() && n >= chunk) {
+      const size_t whole = n / chunk * chunk;
+      if (!write(bytes, whole, error)) return false;
+      bytes += whole * elementSize;
+      n -= whole;
+      continue;
+    }
+    const size_t take = std::min(n, (capacity - buffer.size()) / elementSize);
+    buffer.insert(buffer.end(), bytes, bytes + take * elementSize);
+    bytes += take * elementSize;
+    n -= take;
+    if (buffer.size() == capacity) {
+      if (!write(buffer.data(), chunk, error)) return false;
+      buffer.clear();
+    }
+  }
+  return true;
+}
+
+bool Column::close(std::string& error) {
+  if (dataset < 0) return true;
+  bool ok = buffer.empty() || write(buffer.data(), buffer.size() / elementSize, error);
+  buffer = std::vector<unsigned char>();
+  if (H5Dclose(dataset) < 0 && ok) {
+    error = "cannot close a dataset";
+    ok = false;
+  }
+  H5Tclose(type);
+  dataset = type = -1;
+  return ok;
+}
+
+hid_t boolType() {
+  hid_t t = H5Tenum_create(H5T_NATIVE_INT8);
+  for (int8_t v : {int8_t(0), int8_t(1)}) H5Tenum_insert(t, v ? "TRUE" : "FALSE", &v);
+  return t;
+}
+
+bool writeAttribute(hid_t object, const char* name, int64_t value) {
+  Handle space(H5Screate(H5S_SCALAR), H5Sclose);
+  Handle a(H5Acreate2(object, name, H5T_NATIVE_INT64, space, H5P_DEFAULT, H5P_DEFAULT), H5Aclose);
+  return a >= 0 && H5Awrite(a, H5T_NATIVE_INT64, &value) >= 0;
+}
+
+bool writeAttribute(hid_t object, const char* name, const std::string& value) {
+  // Variable-length UTF-8, which h5py reads as str.
+  Handle t(H5Tcopy(H5T_C_S1), H5Tclose);
+  if (t < 0 || H5Tset_size(t, H5T_VARIABLE) < 0 || H5Tset_cset(t, H5T_CSET_UTF8) < 0) return false;
+  Handle space(H5Screate(H5S_SCALAR), H5Sclose);
+  Handle a(H5Acreate2(object, name, t, space, H5P_DEFAULT, H5P_DEFAULT), H5Aclose);
+  const char* text = value.c_str();
+  return a >= 0 && H5Awrite(a, t, &text) >= 0;
+}
+
+}  // namespace h5out

@@ -1,0 +1,66 @@
+// One extendible, chunked and compressed 1-D HDF5 dataset that is written in
+// whole chunks as values arrive, so memory does not grow with the run.
+#pragma once
+
+#include <hdf5.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace h5out {
+
+class Column {
+ public:
+  Column() = default;
+  ~Column();
+  Column(const Column&) = delete;
+  Column& operator=(const Column&) = delete;
+
+  // `type` is used in memory and in the file; the column copies it.
+  bool create(hid_t group, const std::string& name, hid_t type, std::string& error);
+  bool isOpen() const { return dataset >= 0; }
+
+  // Buffers n elements; whole chunks go to the file as soon as they are complete.
+  bool append(const void* data, size_t n, std::string& error);
+  // Writes what is buffered (the last, partial chunk) and closes the dataset.
+  bool close(std::string& error);
+
+ private:
+  bool write(const unsigned char* data, size_t n, std::string& error);
+
+  hid_t dataset = -1;
+  hid_t type = -1;
+  size_t elementSize = 0;
+  size_t chunk = 0;  // elements
+  uint64_t written = 0;
+  std::vector<unsigned char> buffer;
+};
+
+// Owns an HDF5 identifier and closes it with the right call.
+class Handle {
+ public:
+  explicit Handle(hid_t id = -1, herr_t (*closer)(hid_t) = H5Oclose) : id(id), closer(closer) {}
+  ~Handle() { reset(); }
+  Handle(const Handle&) = delete;
+  Handle& operator=(const Handle&) = delete;
+  void reset(hid_t other = -1, herr_t (*c)(hid_t) = H5Oclose) {
+    if (id >= 0) closer(id);
+    id = other;
+    closer = c;
+  }
+  operator hid_t() const { return id; }
+
+ private:
+  hid_t id;
+  herr_t (*closer)(hid_t);
+};
+
+// The HDF5 type that h5py reads as numpy bool: an 8-bit enum FALSE = 0, TRUE = 1.
+hid_t boolType();
+
+// Attributes on a group or file.
+bool writeAttribute(hid_t object, const char* name, int64_t value);
+bool writeAttribute(hid_t object, const char* name, const std::string& value);
+
+}  // namespace h5out

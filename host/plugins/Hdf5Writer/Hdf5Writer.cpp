@@ -1,0 +1,266 @@
+// Writes every property of every strand event it receives to one HDF5 file,
+// one group per property: `values` with one entry per event for scalars; for
+// lists a flat `values` and `offsets` (entry k's elements are
+// values[offsets[k]:offsets[k+1]]); texts as lists of bytes; lists of lists
+// (and of texts) with `inner_offsets` between the two. Each group's `event`
+// holds the number of the event each entry came from, since a property may be
+// missing from some events.
+#include <cstring>
+#include <iostream>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "Hdf5Column.h"
+#include "Plugin.h"
+#include "StrandEvent.h"
+#include "TarnBase.h"
+
+using h5out::Column;
+using h5out::Handle;
+
+namespace {
+
+// How a type is laid out: its element type in HDF5 (-1: not written) and its depth.
+struct Layout {
+  hid_t element;
+  int depth;  // 0 one value, 1 a list, 2 a list of lists
+};
+
+Layout layoutOf(tarn_type t, hid_t boolean) {
+  switch (t) {
+    case TARN_UINT8: case TARN_BITFIELD: return {H5T_NATIVE_UINT8, 0};
+    case TARN_INT8: case TARN_CHAR: return {H5T_NATIVE_INT8, 0};
+    case TARN_UINT16: return {H5T_NATIVE_UINT16, 0};
+    case TARN_SHORT: return {H5T_NATIVE_INT16, 0};
+    case TARN_UINT32: return {H5T_NATIVE_UINT32, 0};
+    case TARN_INT: return {H5T_NATIVE_INT32, 0};
+    case TARN_BOOL: return {boolean, 0};
+    case TARN_FLOAT: return {H5T_NATIVE_FLOAT, 0};
+    case TARN_DOUBLE: return {H5T_NATIVE_DOUBLE, 0};
+    case TARN_UINT64: return {H5T_NATIVE_UINT64, 0};
+    case TARN_CSTRING: case TARN_STRING: return {H5T_NATIVE_UINT8, 1};
+    case TARN_SHORT_V: return {H5T_NATIVE_INT16, 1};
+    case TARN_INT_V: return {H5T_NATIVE_INT32, 1};
+    case TARN_UINT64_V: return {H5T_NATIVE_UINT64, 1};
+    case TARN_BOOL_V: return {boolean, 1};
+    case TARN_FLOAT_V: return {H5T_NATIVE_FLOAT, 1};
+    case TARN_DOUBLE_V: return {H5T_NATIVE_DOUBLE, 1};
+    case TARN_STRING_V: return {H5T_NATIVE_UINT8, 2};
+    case TARN_SHORT_VV: return {H5T_NATIVE_INT16, 2};
+    default: return {-1, 0};
+  }
+}
+
+size_t scalarSize(tarn_type t) {
+  switch (t) {
+    case TARN_UINT16: case TARN_SHORT: return 2;
+    case TARN_UINT32: case TARN_INT: case TARN_FLOAT: return 4;
+    case TARN_DOUBLE: case TARN_UINT64: return 8;
+    default: return 1;
+  }
+}
+
+// HDF5 paths split at '/', and "." names the group itself.
+std::string groupName(const std::string& property) {
+  std::string out = property.empty() || property == "." ? "_" + property : property;
+  for (char& c : out)
+    if (c == '/') c = '_';
+  return out;
+}
+
+}  // namespace
+
+class Hdf5Writer : public TarnBase {
+ public:
+  explicit Hdf5Writer(std::string& n) : TarnBase(nullptr, "NoName"), boolean(h5out::boolType(), H5Tclose) {
+    name = n;
+    description = "Write every property of each StrandEvent to an HDF5 file, one group per property";
+    inputs.push_back(Input("fevent", static_cast<Handler>(&Hdf5Writer::write), TARN_STRANDEVENT,
+                           "StrandEvent to write"));
+    inputs.push_back(Input("file", static_cast<Handler>(&Hdf5Writer::setFile), TARN_STRING,
+                           "HDF5 file to write (default: NAME.h5); replaced when it exists"));
+    // Failures are reported here, once each, not by the library's own stack dump.
+    H5Eset_auto2(H5E_DEFAULT, nullptr, nullptr);
+  }
+
+  ~Hdf5Writer() override { closeFile(); }
+
+  void setFile(void* v) {
+    const std::string& f = *static_cast<std::string*>(v);
+    if (f == fileName) return;
+    closeFile();
+    fileName = f;
+    openFailed = false;
+  }
+
+  void write(void* v) {
+    StrandEvent* event = static_cast<StrandEvent*>(v);
+    if (!event || event->layout) return;  // a layout event carries no values
+    if (file < 0 && !openFile()) return;
+    for (auto& entry : *event) {
+      const StrandProperty& p = entry.second;
+      if (!p.value) continue;  // no value in this event
+      Group& g = groupFor(entry.first, p.type);
+      if (g.stopped) continue;
+      if (p.type != g.type) {
+        g.stopped = true;  // rows already written stay
+        std::cerr << name << ": property " << entry.first << " changed type from "
+                  << tarn_type_label(g.type) << " to " << tarn_type_label(p.type) << " at event "
+                  << events << "; not written from here on\n";
+        continue;
+      }
+      std::string error;
+      if (!append(g, p.value, error)) {
+        g.stopped = true;
+        std::cerr << name << ": property " << entry.first << ": " << error << "; not written from here on\n";
+      }
+    }
+    ++events;
+  }
+
+ private:
+  struct Group {
+    tarn_type type = TARN_NONE;
+    bool stopped = false;
+    int depth = 0;
+    Handle id{-1};
+    Column values, offsets, innerOffsets, event;
+    int64_t valueCount = 0, innerCount = 0;
+    std::vector<unsigned char> bits;  // a vector<bool> as one byte per element
+  };
+
+  bool openFile() {
+    if (openFailed) return false;
+    const std::string path = fileName.empty() ? name + ".h5" : fileName;
+    file = H5Fcreate(path.c_str(), H5F_ACC_TRUNC, H5P_DEFAULT, H5P_DEFAULT);
+    if (file < 0) {
+      openFailed = true;
+      std::cerr << name << ": cannot create HDF5 file " << path << "; events are not written\n";
+      return false;
+    }
+    openPath = path;
+    events = 0;
+    return true;
+  }
+
+  void closeFile() {
+    if (file < 0) return;
+    std::string error;
+    for (auto& entry : groups) {
+      Group& g = *entry.second;
+      for (Column* c : {&g.values, &g.offsets, &g.innerOffsets, &g.event})
+        if (!c->close(error)) std::cerr << name << ": property " << entry.first << ": " << error << "\n";
+      g.id.reset();
+    }
+    groups.clear();
+    if (!h5out::writeAttribute(file, "events", events))
+      std::cerr << name << ": cannot record the event count in " << openPath << "\n";
+    if (H5Fclose(file) < 0) std::cerr << name << ": cannot close " << openPath << "\n";
+    file = -1;
+  }
+
+  Group& groupFor(const std::string& property, tarn_type type) {
+    std::unique_ptr<Group>& slot = groups[property];
+    if (slot) return *slot;
+    slot.reset(new Group);
+    Group& g = *slot;
+    g.type = type;
+    const Layout layout = layoutOf(type, boolean);
+    g.depth = layout.depth;
+    if (layout.element < 0) {
+      g.stopped = true;
+      std::cerr << name << ": property " << property << " of type " << tarn_type_label(type)
+                << " is not written\n";
+      return g;
+    }
+    std::string error;
+    const std::string path = groupName(property);
+    g.id.reset(H5Gcreate2(file, path.c_str(), H5P_DEFAULT, H5P_DEFAULT, H5P_DEFAULT), H5Gclose);
+    const int64_t zero = 0;
+    bool ok = g.id >= 0 && h5out::writeAttribute(g.id, "tarn_type", int64_t(type)) &&
+              h5out::writeAttribute(g.id, "type", std::string(tarn_type_label(type))) &&
+              g.values.create(g.id, "values", layout.element, error) &&
+              g.event.create(g.id, "event", H5T_NATIVE_INT64, error);
+    if (ok && g.depth >= 1)
+      ok = g.offsets.create(g.id, "offsets", H5T_NATIVE_INT64, error) && g.offsets.append(&zero, 1, error);
+    if (ok && g.depth == 2)
+      ok = g.innerOffsets.create(g.id, "inner_offsets", H5T_NATIVE_INT64, error) &&
+           g.innerOffsets.append(&zero, 1, error);
+    if (!ok) {
+      g.stopped = true;
+      std::cerr << name << ": property " << property << ": cannot create group " << path
+                << (error.empty() ? "" : ": " + error) << "; not written\n";
+    }
+    return g;
+  }
+
+  // One list of the property's elements into `values`; the count so far goes to `ends`.
+  template <class T>
+  static bool list(Group& g, const std::vector<T>& v, int64_t& count, Column& ends, std::string& error) {
+    count += int64_t(v.size());
+    return g.values.append(v.data(), v.size(), error) && ends.append(&count, 1, error);
+  }
+
+  bool append(Group& g, const void* v, std::string& error) {
+    bool ok = true;
+    switch (g.type) {
+      case TARN_CSTRING: {
+        const char* text = static_cast<const char*>(v);
+        const size_t n = std::strlen(text);
+        g.valueCount += int64_t(n);
+        ok = g.values.append(text, n, error) && g.offsets.append(&g.valueCount, 1, error);
+        break;
+      }
+      case TARN_STRING: {
+        const std::string& s = *static_cast<const std::string*>(v);  // NULs kept
+        g.valueCount += int64_t(s.size());
+        ok = g.values.append(s.data(), s.size(), error) && g.offsets.append(&g.valueCount, 1, error);
+        break;
+      }
+      case TARN_SHORT_V: ok = list(g, *static_cast<const std::vector<short>*>(v), g.valueCount, g.offsets, error); break;
+      case TARN_INT_V: ok = list(g, *static_cast<const std::vector<int>*>(v), g.valueCount, g.offsets, error); break;
+      case TARN_UINT64_V: ok = list(g, *static_cast<const std::vector<uint64_t>*>(v), g.valueCount, g.offsets, error); break;
+      case TARN_FLOAT_V: ok = list(g, *static_cast<const std::vector<float>*>(v), g.valueCount, g.offsets, error); break;
+      case TARN_DOUBLE_V: ok = list(g, *static_cast<const std::vector<double>*>(v), g.valueCount, g.offsets, error); break;
+      case TARN_BOOL_V: {
+        const std::vector<bool>& b = *static_cast<const std::vector<bool>*>(v);
+        g.bits.assign(b.begin(), b.end());
+        ok = list(g, g.bits, g.valueCount, g.offsets, error);
+        break;
+      }
+      case TARN_STRING_V:
+        for (const std::string& s : *static_cast<const std::vector<std::string>*>(v)) {
+          g.valueCount += int64_t(s.size());
+          ok = ok && g.values.append(s.data(), s.size(), error) && g.innerOffsets.append(&g.valueCount, 1, error);
+        }
+        g.innerCount += int64_t(static_cast<const std::vector<std::string>*>(v)->size());
+        ok = ok && g.offsets.append(&g.innerCount, 1, error);
+        break;
+      case TARN_SHORT_VV:
+        for (const std::vector<short>& inner : *static_cast<const std::vector<std::vector<short>>*>(v))
+          ok = ok && list(g, inner, g.valueCount, g.innerOffsets, error);
+        g.innerCount += int64_t(static_cast<const std::vector<std::vector<short>>*>(v)->size());
+        ok = ok && g.offsets.append(&g.innerCount, 1, error);
+        break;
+      default: {
+        // One value; a bool is stored as its byte 0 or 1.
+        unsigned char one[8];
+        std::memcpy(one, v, scalarSize(g.type));
+        if (g.type == TARN_BOOL) one[0] = *static_cast<const bool*>(v) ? 1 : 0;
+        ok = g.values.append(one, 1, error);
+      }
+    }
+    return ok && g.event.append(&events, 1, error);
+  }
+
+  Handle boolean;
+  std::string fileName, openPath;
+  bool openFailed = false;
+  hid_t file = -1;
+  int64_t events = 0;  // since the file was opened
+  std::map<std::string, std::unique_ptr<Group>> groups;
+};
+
+TARN_PLUGIN(Hdf5Writer)
