@@ -10,6 +10,8 @@
 #include <random>
 #include <sstream>
 
+#include "MidasSynth.h"
+#include "ModuleBanks.h"
 #include "StrandEvent.h"
 #include "TarnTest.h"
 
@@ -519,6 +521,36 @@ TEST(TimeAligner, ThePrefixMayComeAsAnIntegerButNeverAsAnotherType) {
   EXPECT_EQ(files.size(), 3u);
   for (const char* f : {"00042_reltimes.dat", "0run7_reltimes.dat", "1234567_reltimes.dat"})
     EXPECT_EQ(files.count(f), 1u) << f;
+}
+
+}  // namespace
+
+namespace {
+
+TEST(TimeAlignerGraph, TheExampleGraphRecoversTheModuleClockOffsets) {
+  tarntest::TempDir dir;
+  synth::RunSpec spec;
+  spec.run = 42;
+  spec.events = 200;
+  spec.vf48Modules = 4;
+  const std::string file = dir.path() + "/run.mid";
+  std::string error;
+  ASSERT_TRUE(synth::writeRun(file, synth::makeRun(spec), false, synth::Damage::None, error))
+      << error;
+  char cwd[4096];
+  ASSERT_TRUE(::getcwd(cwd, sizeof cwd) && ::chdir(dir.path().c_str()) == 0);
+  tarntest::RunResult r = tarntest::runTarn({"run", TARN_SOURCE_DIR "/examples/timealigner.tarn",
+                                             "--no-progress", "--set", "in.file=" + file});
+  ASSERT_EQ(::chdir(cwd), 0);
+  ASSERT_EQ(r.status, 0) << r.err;
+  // The module read last meets every other one in each trigger.
+  const uint32_t reference = spec.vf48Modules - 1;
+  EXPECT_NE(r.out.find("Most connections (3) for module 3\n"), std::string::npos) << r.out;
+  std::string lines;
+  for (uint32_t m = 0; m < spec.vf48Modules; ++m)
+    lines += std::to_string(m) + "\t" +
+             std::to_string(synth::vf48ClockOffset(reference) - synth::vf48ClockOffset(m)) + "\n";
+  EXPECT_EQ(filesIn(dir.path()).at("00042_reltimes.dat"), table(int(reference), lines));
 }
 
 }  // namespace
