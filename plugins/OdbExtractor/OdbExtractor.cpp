@@ -44,6 +44,21 @@ bool asBool(const char* text) { return std::string(text) == "y"; }
 std::string asText(const char* text) { return text; }
 int32_t dwordBits(const char* text) { return static_cast<int32_t>(asDword(text)); }
 
+// Calls `use` with a value of the C++ type that the kind sends (as one value,
+// or as list elements) and the conversion of a text into it.
+template <typename Use>
+void withValueType(OdbExtractor::Kind kind, bool list, Use use) {
+  using Kind = OdbExtractor::Kind;
+  switch (kind) {
+    case Kind::Int: return use(int32_t(), asInt);
+    case Kind::Dword: return list ? use(int32_t(), dwordBits) : use(uint32_t(), asDword);
+    case Kind::Float: return use(float(), asFloat);
+    case Kind::Double: return use(double(), asDouble);
+    case Kind::Bool: return use(bool(), asBool);
+    case Kind::Text: return use(std::string(), asText);
+  }
+}
+
 }  // namespace
 
 OdbExtractor::OdbExtractor(std::string& n)
@@ -134,15 +149,9 @@ void OdbExtractor::sendSingle(const OdbDocument& dump, xmlNode* key, Kind kind) 
   if (!valueSuffix.empty() &&
       odbFirstElement(dump.xpathContext(), xpath + valueSuffix, node) != OdbLookup::Found)
     return skip("no value at " + xpath + valueSuffix);
-  xmlDoc* doc = dump.document();
-  switch (kind) {
-    case Kind::Int: return sendEach<int32_t>(doc, node, asInt);
-    case Kind::Dword: return sendEach<uint32_t>(doc, node, asDword);
-    case Kind::Float: return sendEach<float>(doc, node, asFloat);
-    case Kind::Double: return sendEach<double>(doc, node, asDouble);
-    case Kind::Bool: return sendEach<bool>(doc, node, asBool);
-    case Kind::Text: return sendEach<std::string>(doc, node, asText);
-  }
+  withValueType(kind, false, [&](auto type, auto convert) {
+    sendEach<decltype(type)>(dump.document(), node, convert);
+  });
 }
 
 template <typename T, typename Convert>
@@ -170,14 +179,9 @@ void OdbExtractor::sendWholeArray(const OdbDocument& dump, xmlNode* key, Kind ki
     return skip("the ODB key at " + xpath + " has no num_values");
   const long long n = odbLeadingInteger(count.c_str());
   const int values = n > INT32_MAX ? INT32_MAX : static_cast<int>(n < 0 ? 0 : n);
-  switch (kind) {
-    case Kind::Int: return sendList<int32_t>(dump, values, asInt);
-    case Kind::Dword: return sendList<int32_t>(dump, values, dwordBits);
-    case Kind::Float: return sendList<float>(dump, values, asFloat);
-    case Kind::Double: return sendList<double>(dump, values, asDouble);
-    case Kind::Bool: return sendList<bool>(dump, values, asBool);
-    case Kind::Text: return sendList<std::string>(dump, values, asText);
-  }
+  withValueType(kind, true, [&](auto type, auto convert) {
+    sendList<decltype(type)>(dump, values, convert);
+  });
 }
 
 TARN_PLUGIN(OdbExtractor)

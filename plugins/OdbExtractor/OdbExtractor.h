@@ -17,12 +17,13 @@ class OdbExtractor : public TarnBase {
 
   void Init() override;
 
+  // How a key's MIDAS type is sent: the port types and the text conversion.
+  enum class Kind { Int, Dword, Float, Double, Bool, Text };
+
   void processODB(void* value);  // char*: the dump as XML text
   void setPath(void* value);     // std::string*: the ODB path of the key
 
  private:
-  enum class Kind { Int, Dword, Float, Double, Bool, Text };
-
   template <typename T, typename Convert>
   void sendEach(xmlDoc* doc, xmlNode* node, Convert convert);
   template <typename T, typename Convert>
