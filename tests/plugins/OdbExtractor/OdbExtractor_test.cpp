@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "../common/odb/OdbExampleRun.h"
 #include "MidasSynth.h"
 #include "TarnTest.h"
 #include "ValueText.h"
@@ -176,16 +177,7 @@ TEST_F(OdbExtractorTest, PortsAndDescriptions) {
 }
 
 TEST(OdbExtractor, TheExampleGraphPrintsTheEventsSent) {
-  tarntest::TempDir dir;
-  synth::RunSpec spec;
-  spec.events = 12;
-  std::string error;
-  const std::string file = dir.path() + "/run.mid.gz";
-  ASSERT_TRUE(synth::writeRun(file, synth::makeRun(spec), false, synth::Damage::None, error))
-      << error;
-  tarntest::RunResult r = tarntest::runTarn({"run", TARN_SOURCE_DIR "/examples/odb-extractor.tarn",
-                                             "--no-progress", "--set", "in.file=" + file});
-  ASSERT_EQ(r.status, 0) << r.err << r.out;
+  const tarntest::RunResult r = odbtest::runExample("odb-extractor.tarn", 1, 12);
   EXPECT_NE(r.out.find("\n12\n"), std::string::npos) << r.out;
   EXPECT_EQ(r.out.find("nothing sent"), std::string::npos) << r.out;
 }

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "../common/odb/OdbExampleRun.h"
 #include "MidasSynth.h"
 #include "StrandEvent.h"
 #include "TarnTest.h"
@@ -184,17 +185,7 @@ TEST_F(OdbStrandMapperTest, PortsMessagesAndAnEmptyConfiguration) {
 }
 
 TEST(OdbStrandMapper, TheExampleGraphPrintsTheMappedValues) {
-  tarntest::TempDir dir;
-  synth::RunSpec spec;
-  spec.run = 31;
-  spec.events = 3;
-  std::string error;
-  const std::string file = dir.path() + "/run.mid";
-  ASSERT_TRUE(synth::writeRun(file, synth::makeRun(spec), false, synth::Damage::None, error))
-      << error;
-  tarntest::RunResult r = tarntest::runTarn({"run", TARN_SOURCE_DIR "/examples/odb-mapper.tarn",
-                                             "--no-progress", "--set", "in.file=" + file});
-  ASSERT_EQ(r.status, 0) << r.err << r.out;
+  const tarntest::RunResult r = odbtest::runExample("odb-mapper.tarn", 31, 3);
   EXPECT_NE(r.out.find("Comment:\tsynthetic data\nGains:\t   1  1.5 0.75    2 \n"
                        "RunNumber:\t31\nVeto:\tveto\n\n"),
             std::string::npos)
