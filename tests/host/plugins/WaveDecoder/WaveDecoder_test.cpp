@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <map>
+#include <sstream>
 
 #include "../../../plugins/common/UnpackerRig.h"
 #include "ModuleBanks.h"
@@ -293,6 +294,94 @@ TEST(WaveDecoder, StrandEventsNameTheirModuleUnambiguously) {
   ASSERT_EQ(rig.receiver.order, "wfwwf");
   EXPECT_EQ(rig.receiver.strands[1].channel, (std::vector<short>{6 * 48 + 4, 6 * 48 + 47}));
   EXPECT_EQ(out.text(), "");
+}
+
+// A synthesised run with VF48 banks, and tarn run on it with one example graph.
+class ExampleGraph {
+ public:
+  explicit ExampleGraph(uint32_t events) {
+    spec.events = events;
+    spec.vf48Modules = 4;
+    std::string error;
+    file = dir.path() + "/run.mid.gz";
+    EXPECT_TRUE(synth::writeRun(file, synth::makeRun(spec), false, synth::Damage::None, error))
+        << error;
+  }
+  tarntest::RunResult run(const std::string& graph) const {
+    return tarntest::runTarn({"run", TARN_SOURCE_DIR "/examples/" + graph, "--no-progress", "--set",
+                              "in.file=" + file});
+  }
+  synth::RunSpec spec;
+
+ private:
+  tarntest::TempDir dir;
+  std::string file;
+};
+
+// The lines of a printer's output that are numbers, in order.
+std::string numberLines(const std::string& out) {
+  std::string kept, line;
+  std::istringstream in(out);
+  while (std::getline(in, line))
+    if (!line.empty() && line.find_first_not_of("-0123456789") == std::string::npos)
+      kept += line + "\n";
+  return kept;
+}
+
+TEST(WaveDecoder, DumpExamplePrintsEveryModulesEventWords) {
+  ExampleGraph g(12);
+  const tarntest::RunResult r = g.run("vf48-dump.tarn");
+  ASSERT_EQ(r.status, 0) << r.err << r.out;
+  std::string want;
+  size_t events = 0;
+  for (uint32_t i = 0; i < g.spec.events; ++i)
+    for (const synth::Vf48Module& m : synth::makeVf48Content(g.spec, i).modules) {
+      char block[256];
+      std::snprintf(block, sizeof block,
+                    "WaveEvent:\nHeader trigger:  %u\nTrailer trigger: %u\n"
+                    "Time-stamp 1:    %10u\nTime-stamp 2:    %10u\nModule # :    %d\n",
+                    m.trigger, m.trigger, unsigned(m.timeStamp & 0xFFFFFF),
+                    unsigned(m.timeStamp >> 24), int(m.module));
+      want += block;
+      ++events;
+    }
+  EXPECT_NE(r.out.find(want), std::string::npos) << want << "in\n" << r.out;
+  size_t printed = 0;
+  for (size_t at = 0; (at = r.out.find("WaveEvent:", at)) != std::string::npos; ++at) ++printed;
+  EXPECT_EQ(printed, events);
+}
+
+TEST(WaveDecoder, CoincidenceExampleGroupsTheModulesOfEachTrigger) {
+  ExampleGraph g(40);
+  const tarntest::RunResult r = g.run("vf48-coincidence.tarn");
+  ASSERT_EQ(r.status, 0) << r.err << r.out;
+  // A group is sent when the next trigger's first event arrives; the last
+  // trigger's group is still open at the end.
+  std::string want;
+  bool short_group = false;
+  for (uint32_t i = 0; i + 1 < g.spec.events; ++i) {
+    const size_t n = synth::makeVf48Content(g.spec, i).modules.size();
+    short_group |= n < g.spec.vf48Modules;
+    want += std::to_string(n) + "\n";
+  }
+  EXPECT_TRUE(short_group);  // a module that missed a trigger makes a smaller group
+  EXPECT_EQ(numberLines(r.out), want);
+  EXPECT_NE(r.out.find("group: Lost 1 event groups.\n"), std::string::npos) << r.out;
+}
+
+TEST(WaveDecoder, ChannelsExamplePrintsModuleOnesChannelsAndHeights) {
+  ExampleGraph g(12);
+  const tarntest::RunResult r = g.run("vf48-channels.tarn");
+  ASSERT_EQ(r.status, 0) << r.err << r.out;
+  std::string want;
+  for (uint32_t i = 0; i < g.spec.events; ++i)
+    for (const synth::Vf48Module& m : synth::makeVf48Content(g.spec, i).modules) {
+      if (m.module != 1) continue;
+      for (const synth::Vf48Channel& c : m.channels)
+        want += std::to_string(c.channel) + "\n" +
+                std::to_string(c.pulse ? c.pulseheight - c.pedestalWord * 4 / 14 : 0) + "\n";
+    }
+  EXPECT_EQ(numberLines(r.out), want);
 }
 
 }  // namespace
