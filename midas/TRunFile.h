@@ -4,6 +4,7 @@
 
 #include <zlib.h>
 
+#include <memory>
 #include <string>
 
 class TMidasEvent;
@@ -29,6 +30,7 @@ class TRunFile {
 
  private:
   long readBytes(void* buffer, unsigned count);
+  long readBuffered(char* buffer, long count);
   void setReadError();
 
   std::string fFilename;
@@ -36,4 +38,10 @@ class TRunFile {
   std::string fLastError;
   int fFile;
   gzFile fGzFile;
+
+  // Plain files are read in large blocks, not with two system calls per event:
+  // bytes [fBufferBegin, fBufferEnd) of fBuffer are read but not yet handed out.
+  std::unique_ptr<char[]> fBuffer;
+  long fBufferBegin;
+  long fBufferEnd;
 };

@@ -1,10 +1,14 @@
 #include "TRunFile.h"
 
 #include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <fstream>
+#include <thread>
 
 #include "MidasSynth.h"
 #include "MidasTestData.h"
@@ -202,6 +206,104 @@ TEST(TRunFile, MemoryDoesNotGrowWithTheLengthOfTheFile) {
   while (f.Read(&e)) ++n;
   EXPECT_EQ(n, 100);
   EXPECT_LT(residentKiB() - start, 8 * 1024);
+}
+
+// Events of many sizes, so that headers and data fall across every boundary of
+// the reader's blocks, with events near, at and above a block's size and the
+// largest one allowed among them.
+std::vector<synth::Event> unevenRun() {
+  std::vector<synth::Event> events;
+  auto add = [&](size_t bytes) {
+    synth::Event e;
+    e.id = uint16_t(1 + events.size() % 3);
+    e.serial = uint32_t(events.size());
+    e.timeStamp = 1700000000u + e.serial;
+    e.bank32 = true;
+    Bytes data(bytes);
+    for (size_t j = 0; j < bytes; ++j) data[j] = uint8_t(e.serial * 31 + j);
+    e.banks = {synth::byteBank("VARY", synth::TID_BYTE, data)};
+    events.push_back(e);
+  };
+  for (int k = 0; k < 300; ++k) add(1 + size_t(k) * 7919 % 5000);
+  for (size_t big : {size_t(256 * 1024 - 30), size_t(256 * 1024 - 20), size_t(300 * 1024),
+                     size_t(1048576 - 20 - 4)}) {  // the last fills the largest data area
+    add(big);
+    for (int k = 0; k < 40; ++k) add(1 + size_t(k) * 104729 % 3000);
+  }
+  return events;
+}
+
+TEST(TRunFile, EventsOfEverySizeCrossBlockBoundariesWhole) {
+  tarntest::TempDir dir;
+  const std::vector<synth::Event> events = unevenRun();
+  for (const char* name : {"uneven.mid", "uneven.mid.gz"}) {
+    SCOPED_TRACE(name);
+    const std::string path = writeRun(dir, name, events);
+    TRunFile f;
+    ASSERT_TRUE(f.Open(path.c_str()));
+    TMidasEvent e;
+    ASSERT_TRUE(f.Read(&e) && f.Read(&e));
+    // Opened again halfway: nothing read ahead of the former file is left over.
+    ASSERT_TRUE(f.Open(path.c_str()));
+    expectRun(f, events);
+  }
+}
+
+TEST(TRunFile, AFileCutAnywhereGivesTheWholeEventsBeforeTheCut) {
+  tarntest::TempDir dir;
+  const std::vector<synth::Event> events = unevenRun();
+  std::ifstream in(writeRun(dir, "whole.mid", events), std::ios::binary);
+  const std::string whole((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::vector<size_t> ends;  // where each event ends in the file
+  size_t at = 0;
+  for (const synth::Event& e : events) ends.push_back(at += synth::encodeEvent(e).size());
+  ASSERT_EQ(at, whole.size());
+  const size_t block = 256 * 1024;
+  size_t bigStart = 0;  // the largest event: most of it is read past any block
+  for (size_t i = 1; i < events.size(); ++i)
+    if (ends[i] - ends[i - 1] > 1000000) bigStart = ends[i - 1];
+  ASSERT_GT(bigStart, 0u);
+  for (size_t cut : {block - 3, block, block + 3, block + 9, 3 * block + 1, bigStart + 8,
+                     bigStart + 16 + 10, bigStart + 16 + block + 100, ends[299], ends[299] + 15}) {
+    SCOPED_TRACE("cut at " + std::to_string(cut));
+    const size_t wholeEvents = size_t(std::upper_bound(ends.begin(), ends.end(), cut) - ends.begin());
+    TRunFile f;
+    ASSERT_TRUE(f.Open(dir.write("cut.mid", whole.substr(0, cut)).c_str()));
+    TMidasEvent e;
+    size_t n = 0;
+    while (f.Read(&e)) {
+      ASSERT_LT(n, events.size());
+      EXPECT_EQ(e.GetSerialNumber(), events[n].serial);
+      ++n;
+    }
+    EXPECT_EQ(n, wholeEvents);
+    const bool onAnEnd = std::binary_search(ends.begin(), ends.end(), cut);
+    EXPECT_EQ(f.GetLastErrno(), onAnEnd ? 0 : -1);
+    EXPECT_STREQ(f.GetLastError(), onAnEnd ? "EOF" : "Unexpected end of file inside an event");
+  }
+}
+
+TEST(TRunFile, APipeThatDeliversInSlicesIsReadWhole) {
+  tarntest::TempDir dir;
+  const std::vector<synth::Event> events = run(50, true);
+  std::ifstream in(writeRun(dir, "slices.mid", events), std::ios::binary);
+  const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const std::string fifo = dir.path() + "/fifo";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  std::thread writer([&] {
+    const int fd = ::open(fifo.c_str(), O_WRONLY);
+    for (size_t at = 0; fd >= 0 && at < bytes.size(); at += 97) {
+      const size_t n = std::min<size_t>(97, bytes.size() - at);
+      if (::write(fd, bytes.data() + at, n) != ssize_t(n)) break;
+      if (at % (97 * 16) == 0) ::usleep(200);  // let the reader find the pipe empty now and then
+    }
+    if (fd >= 0) ::close(fd);
+  });
+  TRunFile f;
+  const bool opened = f.Open(fifo.c_str());
+  if (opened) expectRun(f, events);
+  writer.join();
+  EXPECT_TRUE(opened) << f.GetLastError();
 }
 
 }  // namespace
