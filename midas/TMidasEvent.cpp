@@ -40,6 +40,24 @@ void reverse(char* p, size_t n) {
   }
 }
 
+// Reverses the bytes of each whole unit of 2, 4 or 8 bytes in [p, end).
+void reverseUnits(char* p, const char* end, size_t unit) {
+  switch (unit) {
+    case 2:
+      for (; p + 2 <= end; p += 2) store<uint16_t>(p, __builtin_bswap16(load<uint16_t>(p)));
+      break;
+    case 4:
+      for (; p + 4 <= end; p += 4) store<uint32_t>(p, __builtin_bswap32(load<uint32_t>(p)));
+      break;
+    case 8:
+      for (; p + 8 <= end; p += 8) store<uint64_t>(p, __builtin_bswap64(load<uint64_t>(p)));
+      break;
+    default:
+      for (; p + unit <= end; p += unit) reverse(p, unit);
+      break;
+  }
+}
+
 int elementSize(uint32_t type) { return type < 17 ? TMidasEvent::TID_SIZE[type] : 0; }
 
 uint32_t bankDataSize(const Bank_t* b) {
@@ -57,6 +75,22 @@ uint32_t bankType(const Bank32_t* b) {
 
 // Bank data are padded to 8 bytes; 64-bit so a 32-bit size near 4 GiB cannot wrap.
 uint64_t padded(uint64_t size) { return (size + 7) & ~uint64_t(7); }
+
+// Calls visit(header, data size) for each bank from `start` on, in order, and
+// stops when visit returns true or at the first bank whose header or data
+// would cross `end`: the banks that iterate() steps through, without finding
+// the end of the banks again for every step.
+template <class BankT, class Visit>
+void walkBanks(const char* area, uint64_t start, uint64_t end, Visit visit) {
+  uint64_t pos = start;
+  while (pos + sizeof(BankT) <= end) {
+    const BankT* b = reinterpret_cast<const BankT*>(area + pos);
+    const uint64_t size = bankDataSize(b);
+    if (pos + sizeof(BankT) + size > end) return;
+    if (visit(b, static_cast<uint32_t>(size))) return;
+    pos += sizeof(BankT) + padded(size);
+  }
+}
 
 void* allocateOrDie(size_t n) {
   void* p = std::malloc(n);
@@ -211,34 +245,29 @@ int TMidasEvent::FindBank(const char* name, int* length, int* type, void** data)
   for (int i = 0; i < 4 && name[i]; ++i) want[i] = name[i];
   const uint32_t key = load<uint32_t>(want);
 
-  char* bankData = nullptr;
-  int size = 0;
+  const char* bankData = nullptr;
+  uint32_t size = 0;
   uint32_t foundType = 0;
   bool found = false;
-  if (IsBank32()) {
-    Bank32_t* b = nullptr;
-    while ((size = IterateBank32(&b, &bankData)), b) {
-      if (load<uint32_t>(b->fName) == key) {
-        foundType = bankType(b);
-        found = true;
-        break;
-      }
-    }
-  } else {
-    Bank_t* b = nullptr;
-    while ((size = IterateBank(&b, &bankData)), b) {
-      if (load<uint32_t>(b->fName) == key) {
-        foundType = bankType(b);
-        found = true;
-        break;
-      }
-    }
+  auto match = [&](const auto* b, uint32_t bytes) {
+    if (load<uint32_t>(b->fName) != key) return false;
+    foundType = bankType(b);
+    size = bytes;
+    bankData = reinterpret_cast<const char*>(b) + sizeof(*b);
+    found = true;
+    return true;
+  };
+  if (fData) {
+    if (IsBank32())
+      walkBanks<Bank32_t>(fData, kBanksStart, banksEnd(), match);
+    else
+      walkBanks<Bank_t>(fData, kBanksStart, banksEnd(), match);
   }
   if (!found) return 0;
   const int elem = elementSize(foundType);
-  if (length) *length = elem > 0 ? size / elem : size;
+  if (length) *length = static_cast<int>(elem > 0 ? size / elem : size);
   if (type) *type = static_cast<int>(foundType);
-  if (data) *data = bankData;
+  if (data) *data = const_cast<char*>(bankData);
   return 1;
 }
 
@@ -270,14 +299,15 @@ int TMidasEvent::SetBankList() {
     std::memcpy(list + static_cast<size_t>(n) * 4, name4, 4);
     ++n;
   };
-  if (IsBank32()) {
-    Bank32_t* b = nullptr;
-    char* d = nullptr;
-    while (IterateBank32(&b, &d), b) append(b->fName);
-  } else {
-    Bank_t* b = nullptr;
-    char* d = nullptr;
-    while (IterateBank(&b, &d), b) append(b->fName);
+  auto add = [&](const auto* b, uint32_t) {
+    append(b->fName);
+    return false;
+  };
+  if (fData) {
+    if (IsBank32())
+      walkBanks<Bank32_t>(fData, kBanksStart, banksEnd(), add);
+    else
+      walkBanks<Bank_t>(fData, kBanksStart, banksEnd(), add);
   }
   list[static_cast<size_t>(n) * 4] = 0;
   fBankList = list;
@@ -356,8 +386,7 @@ int TMidasEvent::SwapBytes(bool force) {
       default:
         break;
     }
-    if (unit)
-      for (uint64_t p = dataStart; p + unit <= stop; p += unit) reverse(fData + p, unit);
+    if (unit) reverseUnits(fData + dataStart, fData + stop, unit);
     pos = next;
   }
   return 1;
