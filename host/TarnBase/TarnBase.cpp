@@ -216,12 +216,31 @@ void TarnBase::SendOutput(unsigned int output, void* value) {
 }
 
 void TarnBase::SendOutput(Output& output, void* value) {
-  sentCount.fetch_add(1, std::memory_order_relaxed);
-  // Receivers may connect or disconnect while handling the value.
+  // Only the thread running this node sends on it; the progress line merely
+  // reads the count. A plain store spares a locked instruction per value.
+  sentCount.store(sentCount.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+  // Receivers may connect or disconnect while handling the value: the value
+  // goes to those connected when it was sent. The usual few are noted on the
+  // stack, so that a send costs no allocation.
+  const size_t n = output.receivers.size();
+  if (n == 1) {
+    output.receivers[0]->deliver(static_cast<int>(output.receiverInputs[0]), value);
+    return;
+  }
+  const size_t kOnStack = 8;
+  if (n <= kOnStack) {
+    TarnBase* receivers[kOnStack];
+    unsigned receiverInputs[kOnStack];
+    for (size_t i = 0; i < n; ++i) {
+      receivers[i] = output.receivers[i];
+      receiverInputs[i] = output.receiverInputs[i];
+    }
+    for (size_t i = 0; i < n; ++i) receivers[i]->deliver(static_cast<int>(receiverInputs[i]), value);
+    return;
+  }
   std::vector<TarnBase*> receivers = output.receivers;
   std::vector<unsigned> receiverInputs = output.receiverInputs;
-  for (size_t i = 0; i < receivers.size(); ++i)
-    receivers[i]->deliver(static_cast<int>(receiverInputs[i]), value);
+  for (size_t i = 0; i < n; ++i) receivers[i]->deliver(static_cast<int>(receiverInputs[i]), value);
 }
 
 void TarnBase::Start() {}

@@ -68,6 +68,48 @@ TEST(TarnBaseDelivery, SendOutputRunsEveryReceiverBeforeReturning) {
   src.SendOutput(7, &v);  // no such output: nothing happens
 }
 
+// On its first value, disconnects every receiver of `src` and connects `late`.
+class Rewirer : public Recorder {
+ public:
+  Rewirer(const std::string& n, Recorder& src_, Recorder& late_)
+      : Recorder(n), src(src_), late(late_) {
+    inputs[0].handler = inputs[0].handler2 = static_cast<Handler>(&Rewirer::rewire);
+  }
+  void rewire(void* v) {
+    onInt(v);
+    std::vector<TarnBase*> now = src.outputs[0].receivers;
+    for (TarnBase* r : now) src.RemoveReceiver(0, r, 0);
+    src.AddReceiver(0, &late, 0);
+  }
+  Recorder& src;
+  Recorder& late;
+};
+
+TEST(TarnBaseDelivery, AValueReachesTheReceiversConnectedWhenItWasSent) {
+  // One receiver, a few and many take different roads through SendOutput.
+  for (size_t count : {1u, 3u, 8u, 9u, 20u}) {
+    SCOPED_TRACE(count);
+    Recorder src("src"), late("late");
+    Rewirer first("first", src, late);
+    std::vector<std::unique_ptr<Recorder>> rest;
+    ASSERT_TRUE(src.AddReceiver(0, &first, 0));
+    for (size_t i = 1; i < count; ++i) {
+      rest.push_back(std::make_unique<Recorder>("r" + std::to_string(i)));
+      ASSERT_TRUE(src.AddReceiver(0, rest.back().get(), 0));
+    }
+    int v = 4;
+    src.SendOutput(0, &v);
+    EXPECT_EQ(first.log.back(), "first#0=4");
+    for (auto& r : rest) EXPECT_EQ(r->log.back(), r->name + "#0=4");
+    EXPECT_EQ(late.log.size(), 1u);  // only the note of its sender: it came too late
+    v = 5;
+    src.SendOutput(0, &v);
+    EXPECT_EQ(late.log.back(), "late#0=5");
+    for (auto& r : rest) EXPECT_EQ(r->log.back(), r->name + "#0=4");
+    EXPECT_EQ(src.SentCount(), 2u);
+  }
+}
+
 TEST(TarnBaseDelivery, CurrentInputIsSetBeforeEachHandler) {
   Recorder src("src"), dst("dst");
   src.AddReceiver(0, &dst, 1);
