@@ -34,6 +34,9 @@ Monitor::Monitor(Graph& g, bool p) : graph(g), progress(p), done(false), signals
 
 Monitor::~Monitor() {
   done = true;
+  // Wake the thread from its wait: the run is over, and the process should not
+  // end up to a tick later than its work.
+  pthread_kill(thread.native_handle(), SIGTERM);
   thread.join();
   if (progress) {
     std::fputs("\r\033[K", stderr);
@@ -49,6 +52,7 @@ void Monitor::run() {
   unsigned long long before = 0;  // events the source had sent before it started
   while (!done) {
     int sig = sigtimedwait(&set, nullptr, &tick);
+    if (done) break;  // woken by the destructor, or the run ended meanwhile
     if (sig == SIGINT || sig == SIGTERM) {
       if (signals.fetch_add(1) == 0) {
         std::fputs(progress ? "\r\033[K" : "", stderr);
