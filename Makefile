@@ -32,11 +32,12 @@ vf48-sample: build
 	@echo "== made $(BUILD)/sample/vf48-run00001.mid.gz" >&2
 
 # Benchmarks build in a tree of their own, optimised, so the test build stays as it is.
+# The runs they read (several GB) are made once, under $(BUILD)/bench-runs.
 bench: deps
 	@cmake -S . -B $(BENCH_BUILD) -DCMAKE_BUILD_TYPE=Release -DTARN_BUILD_BENCH=ON \
 	  -DTARN_BUILD_TESTS=OFF $(CMAKE_FLAGS) >/dev/null
 	@cmake --build $(BENCH_BUILD) -j $(JOBS)
-	@bash scripts/bench.sh $(BENCH_BUILD)
+	@bash scripts/bench.sh $(BENCH_BUILD) $(BUILD)/bench-runs
 
 clean:
 	rm -rf $(BUILD) $(BENCH_BUILD)

@@ -1,14 +1,95 @@
 #!/usr/bin/env bash
-# Runs every benchmark program the build made.
+# bench.sh BUILD [RUNS]: runs the micro-benchmarks of an optimised build, then
+# the whole-process comparisons on synthesised runs kept in RUNS (made when
+# absent), and prints one table of figures and ratios.
+# Each ratio comes from one side_by_side call: the two commands alternate and
+# the medians are compared, since the machine is shared and absolute times of
+# separate runs say little. BENCH_ROUNDS sets the rounds (default 5; the gzip
+# pair takes at most 3, its rounds being long).
 set -euo pipefail
-build=${1:-build}
+build=${1:-build-bench}
+runs=${2:-build/bench-runs}
+rounds=${BENCH_ROUNDS:-5}
+gzRounds=$((rounds < 3 ? rounds : 3))
+tarn=$build/bin/tarn
+synth=$build/bin/midas-synth
+pair=$build/bench/side_by_side
+unset TARN_PLUGIN_PATH  # the build's own modules
+for tool in "$tarn" "$synth" "$pair"; do
+  [ -x "$tool" ] || { echo "bench: $tool is missing; build with TARN_BUILD_BENCH=ON" >&2; exit 1; }
+done
+
+echo "== micro-benchmarks" >&2
 shopt -s nullglob
-benches=("$build"/bench/*_bench)
-if [ ${#benches[@]} -eq 0 ]; then
-  echo "No benchmarks built yet." >&2
-  exit 0
-fi
-for b in "${benches[@]}"; do
+for b in "$build"/bench/*_bench; do
   echo "== $b" >&2
   "$b"
 done
+sendNs=$("$build/bench/dispatch_bench" --benchmark_filter='BM_SendOutput/1$' --benchmark_format=csv \
+  2>/dev/null | awk -F, '$1 ~ /BM_SendOutput\/1"?$/ { printf "%.2f", $4 }')
+
+# Runs: ~1 KiB events, 1 GB and 100 MB of the same events, the former also
+# gzip-compressed, and a run with every module bank.
+mkdir -p "$runs"
+make_run() {
+  local out=$1
+  shift
+  [ -s "$out" ] && return 0
+  echo "== synthesising $out" >&2
+  local part
+  part="$(dirname "$out")/part-$(basename "$out")"  # the name keeps its ending: .gz decides the format
+  "$synth" "$@" "$part"
+  mv "$part" "$out"
+}
+plain=$runs/plain-1g.mid
+short=$runs/plain-100m.mid
+modules=$runs/modules.mid
+make_run "$plain" --events 1000000 --fill 1024
+make_run "$short" --events 100000 --fill 1024
+make_run "$plain.gz" --events 1000000 --fill 1024
+make_run "$modules" --events 200000 --modules
+
+printf 'node in RunFile\nstart in\n' >"$runs/alone.tarn"
+printf 'node in RunFile\nnode unpack CompositeUnpacker\nconnect in.event unpack.event\nstart in\n' \
+  >"$runs/composite.tarn"
+alone=(run "$runs/alone.tarn" --set)
+composite=(run "$runs/composite.tarn" --set)
+
+bytes() { stat -L -c %s "$1"; }
+echo "== whole-process comparisons ($rounds rounds)" >&2
+read -r ddS tarnS ddKiB tarnKiB ddCpu tarnCpu < <("$pair" "$rounds" \
+  -- dd if="$plain" of=/dev/null bs=1M status=none -- "$tarn" "${alone[@]}" in.file="$plain")
+read -r gzS tarnGzS _ _ gzCpu tarnGzCpu < <("$pair" "$gzRounds" \
+  -- gzip -dc "$plain.gz" -- "$tarn" "${alone[@]}" in.file="$plain.gz")
+read -r modS compS _ _ modCpu compCpu < <("$pair" "$rounds" \
+  -- "$tarn" "${alone[@]}" in.file="$modules" -- "$tarn" "${composite[@]}" in.file="$modules")
+read -r _ _ longKiB shortKiB _ _ < <("$pair" "$rounds" \
+  -- "$tarn" "${alone[@]}" in.file="$plain" -- "$tarn" "${alone[@]}" in.file="$short")
+
+awk -v pb="$(bytes "$plain")" -v mb="$(bytes "$modules")" \
+  -v ddS="$ddS" -v tarnS="$tarnS" -v ddCpu="$ddCpu" -v tarnCpu="$tarnCpu" \
+  -v gzS="$gzS" -v tarnGzS="$tarnGzS" -v gzCpu="$gzCpu" -v tarnGzCpu="$tarnGzCpu" \
+  -v modS="$modS" -v compS="$compS" -v modCpu="$modCpu" -v compCpu="$compCpu" \
+  -v longKiB="$longKiB" -v shortKiB="$shortKiB" -v sendNs="$sendNs" -v rounds="$rounds" '
+function mbs(b, s) { return sprintf("%.0f MB/s", b / s / 1e6) }
+function verdict(ok) { return ok ? "met" : "NOT MET" }
+function row(what, base, ours, ratio, cpu, target, ok) {
+  printf "%-44s %-14s %-14s %-8s %-8s %-22s %s\n", what, base, ours, ratio, cpu, target, verdict(ok)
+}
+BEGIN {
+  printf "\nWhole process, page cache warm, medians of %d rounds taken in turn (CPU: ratio of user+system time)\n\n", rounds
+  printf "%-44s %-14s %-14s %-8s %-8s %-22s %s\n", "measured", "baseline", "tarn", "ratio", "CPU", "target", ""
+  r = ddS / tarnS
+  row(sprintf("plain %.2f GB: RunFile vs dd bs=1M", pb / 1e9), mbs(pb, ddS), mbs(pb, tarnS),
+      sprintf("%.2f", r), sprintf("%.2f", ddCpu / tarnCpu), ">= 0.5", r >= 0.5)
+  r = gzS / tarnGzS
+  row("same run gzip: RunFile vs gzip -dc", mbs(pb, gzS), mbs(pb, tarnGzS), sprintf("%.2f", r),
+      sprintf("%.2f", gzCpu / tarnGzCpu), ">= 1.0", r >= 1.0)
+  r = modS / compS
+  row(sprintf("all banks %.0f MB: +CompositeUnpacker vs alone", mb / 1e6), mbs(mb, modS), mbs(mb, compS),
+      sprintf("%.2f", r), sprintf("%.2f", modCpu / compCpu), ">= 0.5", r >= 0.5)
+  d = longKiB - shortKiB
+  row("peak resident: 1 GB run vs 100 MB run", shortKiB " KiB", longKiB " KiB", sprintf("%+d KiB", d), "",
+      "< 1024 KiB, < 32 MiB", d < 1024 && d > -1024 && longKiB < 32768 && shortKiB < 32768)
+  row("SendOutput to one receiver, CPU time", "", sendNs " ns", "", "", "< 10 ns", sendNs != "" && sendNs + 0 < 10)
+}'

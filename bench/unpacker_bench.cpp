@@ -1,0 +1,94 @@
+// Each unpacker's decoding, loaded as the host loads it, on busy events of a
+// run with module banks: time per event and per data word of its bank.
+#include <benchmark/benchmark.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "BenchSupport.h"
+#include "ModuleLoader.h"
+
+namespace {
+
+constexpr uint32_t kEvents = 64;
+
+const std::vector<std::unique_ptr<TMidasEvent>>& events() {
+  static std::vector<std::unique_ptr<TMidasEvent>> all = [] {
+    std::vector<std::unique_ptr<TMidasEvent>> v;
+    for (uint32_t i = 0; i < kEvents; ++i) {
+      v.push_back(benchsupport::midasEvent(benchsupport::busyEvent(i)));
+      v.back()->SetBankList();
+    }
+    return v;
+  }();
+  return all;
+}
+
+// Data words (samples for SIS banks) of the named banks, summed over the events.
+double wordsPerEvent(const std::vector<const char*>& banks) {
+  double words = 0;
+  for (uint32_t i = 0; i < kEvents; ++i) {
+    const synth::Event e = benchsupport::busyEvent(i);
+    for (const char* b : banks) words += double(benchsupport::bankElements(e, b));
+  }
+  return words / kEvents;
+}
+
+struct Case {
+  const char* type;
+  std::vector<std::pair<std::string, std::string>> settings;
+  std::vector<const char*> banks;  // what it decodes, for the count of words
+};
+
+void decode(benchmark::State& state, const Case& c) {
+  ModuleLoader loader(ModuleLoader::defaultSearchPath());
+  std::string error;
+  pluginHandle* module = loader.load(c.type, error);
+  if (!module) {
+    state.SkipWithError(error.c_str());
+    return;
+  }
+  benchsupport::Sink sink;
+  TarnBase* node;
+  {
+    benchsupport::QuietStdout quiet;
+    node = loader.create(module, "unpack");
+    for (const auto& s : c.settings) node->SetInput(s.first, s.second);
+    node->AddReceiver(0, &sink, 0);
+    node->Init();
+  }
+  const int input = node->GetNumberForInput("event");
+  uint32_t i = 0;
+  for (auto _ : state) node->SetInput(input, events()[i++ % kEvents].get());
+  const long sent = sink.count;
+  {
+    benchsupport::QuietStdout quiet;
+    loader.destroy(module, node);
+  }
+  if (sent < long(state.iterations())) state.SkipWithError("fewer values sent than events decoded");
+  state.SetItemsProcessed(int64_t(state.iterations()));
+  state.counters["per_word"] =
+      benchmark::Counter(wordsPerEvent(c.banks), benchmark::Counter::kIsIterationInvariantRate |
+                                                     benchmark::Counter::kInvert);
+}
+
+const Case kCases[] = {
+    {"V1190Unpacker", {{"bank", "TDC0"}}, {"TDC0"}},
+    {"V785Unpacker", {{"bank", "ADC0"}}, {"ADC0"}},
+    {"Io32Unpacker", {{"bank", "IO32"}}, {"IO32"}},
+    {"Mdi2Unpacker", {{"bank", "MADC"}}, {"MADC"}},
+    {"Sis3320Unpacker", {{"channel", "2"}}, {"SIS2"}},
+    {"CompositeUnpacker", {}, {"IO32", "TDC0", "ADC0", "MADC"}},
+};
+
+const int registered = [] {
+  for (const Case& c : kCases)
+    benchmark::RegisterBenchmark((std::string("BM_Decode/") + c.type).c_str(),
+                                 [&c](benchmark::State& s) { decode(s, c); });
+  return 0;
+}();
+
+}  // namespace
+
+BENCHMARK_MAIN();
