@@ -110,7 +110,20 @@ enum class Damage {
   TruncatedData,    // the file ends inside the last event's data (half of it written)
   ZeroSize,         // the last header claims 0 data bytes; no data follow it
   OversizeData,     // the last header claims 1048577 data bytes; its real data follow
+  // Damage inside the data area (Damage.cpp); the event header stays as written.
+  TruncatedBankAreaHeader,  // the file ends inside the bank area header
+  TruncatedBankHeader,      // the file ends inside the first bank's header
+  TruncatedBankData,        // the file ends inside the first bank's data
+  GarbageBankHeader,        // the first bank's header is noise (name, type, size)
+  BankPastEvent,            // the first bank's size is the largest its header holds
+  BankAreaPastEvent,        // the bank area header claims 64 KiB more than the event has
+  BitFlips,                 // one bit flipped in every 64 bytes of the data area
 };
+// Whether a damage cuts the file short: nothing can follow the damaged event.
+bool damageEndsFile(Damage damage);
+// The data-area kinds above, done to an encoded event (others leave it as it
+// is); `seed` chooses the noise and the flipped bits.
+std::vector<uint8_t> damageBanks(std::vector<uint8_t> encoded, Damage damage, uint32_t seed = 1);
 // An encoded event (header and data area) with `damage` done to it.
 std::vector<uint8_t> damageEvent(std::vector<uint8_t> encoded, Damage damage);
 

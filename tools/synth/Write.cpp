@@ -48,6 +48,8 @@ std::vector<uint8_t> damageEvent(std::vector<uint8_t> encoded, Damage damage) {
     case Damage::OversizeData:
       set32(encoded, 12, 1048577);
       break;
+    default:
+      return damageBanks(std::move(encoded), damage);
   }
   return encoded;
 }

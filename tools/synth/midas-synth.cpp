@@ -26,7 +26,11 @@ const char* kUsage =
     "                 module in the channel headers); default standard\n"
     "  --swapped      data areas in reversed byte order, as from a big-endian host\n"
     "  --damage KIND  damage the last event: truncated-header, truncated-data,\n"
-    "                 zero-size or oversize\n"
+    "                 zero-size or oversize; inside its banks: truncated-bank-area,\n"
+    "                 truncated-bank-header, truncated-bank-data, garbage-bank-header,\n"
+    "                 bank-past-event, bank-area-past-event or bit-flips\n"
+    "  --damage-at I  damage event I instead (0 is the begin of run); a cut ends\n"
+    "                 the file there, other damage leaves the events after it\n"
     "  --fill BYTES   pad each ordinary event with a DWORD bank FILL of 12-bit\n"
     "                 values until its data area holds at least BYTES (at most 65536)\n"
     "  --describe     print each event written and its banks (also --list)\n"
@@ -54,6 +58,13 @@ bool parseDamage(const std::string& text, synth::Damage& damage) {
   else if (text == "truncated-data") damage = synth::Damage::TruncatedData;
   else if (text == "zero-size") damage = synth::Damage::ZeroSize;
   else if (text == "oversize") damage = synth::Damage::OversizeData;
+  else if (text == "truncated-bank-area") damage = synth::Damage::TruncatedBankAreaHeader;
+  else if (text == "truncated-bank-header") damage = synth::Damage::TruncatedBankHeader;
+  else if (text == "truncated-bank-data") damage = synth::Damage::TruncatedBankData;
+  else if (text == "garbage-bank-header") damage = synth::Damage::GarbageBankHeader;
+  else if (text == "bank-past-event") damage = synth::Damage::BankPastEvent;
+  else if (text == "bank-area-past-event") damage = synth::Damage::BankAreaPastEvent;
+  else if (text == "bit-flips") damage = synth::Damage::BitFlips;
   else return false;
   return true;
 }
@@ -90,6 +101,8 @@ int main(int argc, char** argv) {
   synth::Damage damage = synth::Damage::None;
   bool listing = false;
   uint32_t fillTo = 0;
+  bool damageAtGiven = false;
+  uint32_t damageAt = 0;
   std::string output;
 
   for (int i = 1; i < argc; ++i) {
@@ -138,6 +151,11 @@ int main(int argc, char** argv) {
       const char* text = value(arg.c_str());
       if (!text) return usageError("--damage needs a kind");
       if (!parseDamage(text, damage)) return usageError(std::string("unknown damage '") + text + "'");
+    } else if (arg == "--damage-at") {
+      const char* text = value(arg.c_str());
+      if (!text || !parseCount(text, damageAt))
+        return usageError("--damage-at needs an event index");
+      damageAtGiven = true;
     } else if (arg == "--describe" || arg == "--list") {
       listing = true;
     } else if (arg.size() > 1 && arg[0] == '-') {
@@ -158,6 +176,9 @@ int main(int argc, char** argv) {
     return 1;
   }
   const uint64_t total = uint64_t(spec.events) + 2;
+  if (damageAtGiven && damageAt >= total)
+    return usageError("--damage-at: the run has events 0.." + std::to_string(total - 1));
+  const uint64_t damaged = damageAtGiven ? damageAt : total - 1;
   for (uint64_t i = 0; i < total; ++i) {
     synth::Event e = i == 0 ? synth::beginOfRun(spec.run, synth::runStartTime(spec))
                      : i + 1 == total ? synth::makeEndOfRun(spec)
@@ -165,11 +186,12 @@ int main(int argc, char** argv) {
     if (i > 0 && i + 1 < total) fill(e, fillTo, spec.seed);
     std::vector<uint8_t> bytes = synth::encodeEvent(e, spec.swapped);
     if (listing) describe(e, bytes.size());
-    if (i + 1 == total) bytes = synth::damageEvent(std::move(bytes), damage);
+    if (i == damaged) bytes = synth::damageEvent(std::move(bytes), damage);
     if (!writer.write(bytes, error)) {
       std::fprintf(stderr, "midas-synth: %s\n", error.c_str());
       return 1;
     }
+    if (i == damaged && synth::damageEndsFile(damage)) break;
   }
   if (!writer.close(error)) {
     std::fprintf(stderr, "midas-synth: %s\n", error.c_str());
