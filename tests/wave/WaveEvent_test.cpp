@@ -4,13 +4,20 @@
 
 #include <cstdlib>
 #include <memory>
+#include <new>
 #include <string>
 #include <vector>
 
 #include "TarnTest.h"
 
 // Records what is freed, so that the tests can see release() delete an event.
+// operator new is replaced too, so that every block freed here came from
+// malloc: a sanitizer's own operator new must not meet this free().
 static const void* lastFreed = nullptr;
+__attribute__((noinline)) void* operator new(std::size_t n) {
+  if (void* p = std::malloc(n ? n : 1)) return p;
+  throw std::bad_alloc();
+}
 // Not inlined: the compiler would see free() meet the built-in new and warn.
 __attribute__((noinline)) void operator delete(void* p) noexcept {
   lastFreed = p;
