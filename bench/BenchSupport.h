@@ -1,49 +1,31 @@
 // What the micro-benchmarks share: events made by the synthesiser, held as
 // the reader would hand them out, a node that takes values and does nothing,
-// and a way to keep the modules' own messages off the benchmark table.
+// and a plug-in loaded as the host loads it, its messages kept off the table.
 #pragma once
 
 #include <benchmark/benchmark.h>
-#include <fcntl.h>
-#include <unistd.h>
 
-#include <cstdio>
 #include <cstring>
-#include <iostream>
 #include <memory>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "MidasSynth.h"
 #include "ModuleBanks.h"
+#include "ModuleLoader.h"
+#include "QuietStdout.h"
 #include "Random.h"
 #include "TMidasEvent.h"
 #include "TarnBase.h"
 
 namespace benchsupport {
 
-// Standard output goes to /dev/null while alive (construction and
-// destruction messages of the modules).
-class QuietStdout {
- public:
-  QuietStdout() : saved(::dup(1)) {
-    std::cout.flush();
-    std::fflush(stdout);
-    const int null = ::open("/dev/null", O_WRONLY);
-    ::dup2(null, 1);
-    ::close(null);
-  }
-  ~QuietStdout() {
-    std::cout.flush();
-    std::fflush(stdout);
-    ::dup2(saved, 1);
-    ::close(saved);
-  }
-  QuietStdout(const QuietStdout&) = delete;
-  QuietStdout& operator=(const QuietStdout&) = delete;
-
- private:
-  int saved;
-};
+// A counter that shows the time per item when each iteration handles `items`.
+inline benchmark::Counter timePer(double items) {
+  return benchmark::Counter(items, benchmark::Counter::kIsIterationInvariantRate |
+                                       benchmark::Counter::kInvert);
+}
 
 // Takes every value on its one input and counts it.
 class Sink : public TarnBase {
@@ -56,6 +38,47 @@ class Sink : public TarnBase {
     ++count;
   }
   long count = 0;
+};
+
+// A plug-in of `type` from the build's modules, configured by setting texts,
+// initialised, sending on its output 0 to `sink`. Its messages on standard
+// output (construction, destruction) go to /dev/null.
+class LoadedNode {
+ public:
+  LoadedNode(const std::string& type, const std::vector<std::pair<std::string, std::string>>& settings)
+      : loader(ModuleLoader::defaultSearchPath()) {
+    module = loader.load(type, error);
+    if (!module) return;
+    QuietStdout quiet;
+    node = loader.create(module, "bench");
+    if (!node) return;
+    for (const auto& s : settings) node->SetInput(s.first, s.second);
+    node->AddReceiver(0, &sink, 0);
+    node->Init();
+  }
+  ~LoadedNode() {
+    QuietStdout quiet;
+    if (node) loader.destroy(module, node);
+  }
+  LoadedNode(const LoadedNode&) = delete;
+  LoadedNode& operator=(const LoadedNode&) = delete;
+
+  // False, with the reason given to the benchmark, when the module did not load.
+  bool ready(benchmark::State& state) const {
+    if (!node) state.SkipWithError(error.empty() ? "no instance made" : error.c_str());
+    return node != nullptr;
+  }
+  int input(const std::string& name) const { return node->GetNumberForInput(name); }
+  // Hands `value` to input number `input`, as the host delivers it.
+  void deliver(int input, void* value) const { node->SetInput(input, value); }
+
+  Sink sink;
+
+ private:
+  ModuleLoader loader;
+  std::string error;
+  pluginHandle* module = nullptr;
+  TarnBase* node = nullptr;
 };
 
 // An owning event with the header and data area of `e`, as the reader fills it.

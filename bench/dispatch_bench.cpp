@@ -27,9 +27,7 @@ void BM_SendOutput(benchmark::State& state) {
   for (const auto& s : sinks) delivered += s->count;
   if (delivered != long(state.iterations()) * receivers) state.SkipWithError("values lost");
   // Time per receiver reached; with none, time per call.
-  state.counters["per_receiver"] = benchmark::Counter(
-      double(receivers ? receivers : 1), benchmark::Counter::kIsIterationInvariantRate |
-                                             benchmark::Counter::kInvert);
+  state.counters["per_receiver"] = benchsupport::timePer(double(receivers ? receivers : 1));
 }
 
 }  // namespace

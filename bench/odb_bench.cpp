@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "BenchSupport.h"
-#include "ModuleLoader.h"
 
 namespace {
 
@@ -24,37 +23,20 @@ const std::vector<std::pair<std::string, std::string>> kMappings = {
 
 void BM_OdbStrandMapper(benchmark::State& state) {
   const std::string dump = synth::odbXml(42, 0, 1700000000u, 0);
-  ModuleLoader loader(ModuleLoader::defaultSearchPath());
-  std::string error;
-  pluginHandle* module = loader.load("OdbStrandMapper", error);
-  if (!module) {
-    state.SkipWithError(error.c_str());
-    return;
-  }
-  benchsupport::Sink sink;
-  TarnBase* node;
-  std::string names;
-  for (const auto& m : kMappings) names += m.first + " ";
+  std::vector<std::pair<std::string, std::string>> settings = {{"inputs", ""}};
+  for (const auto& m : kMappings) settings[0].second += m.first + " ";
+  settings.insert(settings.end(), kMappings.begin(), kMappings.end());
+  benchsupport::LoadedNode node("OdbStrandMapper", settings);
+  if (!node.ready(state)) return;
+  const int input = node.input("odb");
   {
-    benchsupport::QuietStdout quiet;
-    node = loader.create(module, "odb");
-    node->SetInput("inputs", names);
-    for (const auto& m : kMappings) node->SetInput(m.first, m.second);
-    node->AddReceiver(0, &sink, 0);
-    node->Init();
+    QuietStdout quiet;  // a key the dump lacks would be reported for every dump
+    for (auto _ : state) node.deliver(input, const_cast<char*>(dump.c_str()));
   }
-  const int input = node->GetNumberForInput("odb");
-  {
-    benchsupport::QuietStdout quiet;  // a key the dump lacks would be reported per dump
-    for (auto _ : state) node->SetInput(input, const_cast<char*>(dump.c_str()));
-    loader.destroy(module, node);
-  }
-  if (sink.count < long(state.iterations())) state.SkipWithError("fewer events sent than dumps");
+  if (node.sink.count < long(state.iterations())) state.SkipWithError("fewer events sent than dumps");
   state.SetItemsProcessed(int64_t(state.iterations()));
   state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(dump.size()));
-  state.counters["per_mapping"] = benchmark::Counter(
-      double(kMappings.size()),
-      benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+  state.counters["per_mapping"] = benchsupport::timePer(double(kMappings.size()));
 }
 
 }  // namespace

@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "BenchSupport.h"
-#include "ModuleLoader.h"
 
 namespace {
 
@@ -42,35 +41,15 @@ struct Case {
 };
 
 void decode(benchmark::State& state, const Case& c) {
-  ModuleLoader loader(ModuleLoader::defaultSearchPath());
-  std::string error;
-  pluginHandle* module = loader.load(c.type, error);
-  if (!module) {
-    state.SkipWithError(error.c_str());
-    return;
-  }
-  benchsupport::Sink sink;
-  TarnBase* node;
-  {
-    benchsupport::QuietStdout quiet;
-    node = loader.create(module, "unpack");
-    for (const auto& s : c.settings) node->SetInput(s.first, s.second);
-    node->AddReceiver(0, &sink, 0);
-    node->Init();
-  }
-  const int input = node->GetNumberForInput("event");
+  benchsupport::LoadedNode node(c.type, c.settings);
+  if (!node.ready(state)) return;
+  const int input = node.input("event");
   uint32_t i = 0;
-  for (auto _ : state) node->SetInput(input, events()[i++ % kEvents].get());
-  const long sent = sink.count;
-  {
-    benchsupport::QuietStdout quiet;
-    loader.destroy(module, node);
-  }
+  for (auto _ : state) node.deliver(input, events()[i++ % kEvents].get());
+  const long sent = node.sink.count;
   if (sent < long(state.iterations())) state.SkipWithError("fewer values sent than events decoded");
   state.SetItemsProcessed(int64_t(state.iterations()));
-  state.counters["per_word"] =
-      benchmark::Counter(wordsPerEvent(c.banks), benchmark::Counter::kIsIterationInvariantRate |
-                                                     benchmark::Counter::kInvert);
+  state.counters["per_word"] = benchsupport::timePer(wordsPerEvent(c.banks));
 }
 
 const Case kCases[] = {

@@ -4,9 +4,7 @@
 
 #include <vector>
 
-#include "MidasSynth.h"
-#include "ModuleBanks.h"
-#include "Random.h"
+#include "BenchSupport.h"
 #include "WaveEvent.h"
 
 namespace {
@@ -40,9 +38,8 @@ Readout readout(synth::Vf48Layout layout) {
 
 void perChannelAndSample(benchmark::State& state, size_t channels) {
   state.SetItemsProcessed(int64_t(state.iterations()));
-  const auto perCall = benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert;
-  state.counters["per_channel"] = benchmark::Counter(double(channels), perCall);
-  state.counters["per_sample"] = benchmark::Counter(double(channels * kSamples), perCall);
+  state.counters["per_channel"] = benchsupport::timePer(double(channels));
+  state.counters["per_sample"] = benchsupport::timePer(double(channels * kSamples));
 }
 
 void BM_WaveDecodeFromData(benchmark::State& state) {

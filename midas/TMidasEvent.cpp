@@ -92,6 +92,18 @@ void walkBanks(const char* area, uint64_t start, uint64_t end, Visit visit) {
   }
 }
 
+// walkBanks over every bank of a data area (none without one), with 16- or
+// 32-bit bank headers as its flags say; the banks start after the 8-byte bank
+// area header and end at `end`.
+template <class Visit>
+void walkAllBanks(const char* area, bool bank32, uint64_t end, Visit visit) {
+  if (!area) return;
+  if (bank32)
+    walkBanks<Bank32_t>(area, sizeof(MidasBankHeader), end, visit);
+  else
+    walkBanks<Bank_t>(area, sizeof(MidasBankHeader), end, visit);
+}
+
 void* allocateOrDie(size_t n) {
   void* p = std::malloc(n);
   if (!p) {
@@ -257,12 +269,7 @@ int TMidasEvent::FindBank(const char* name, int* length, int* type, void** data)
     found = true;
     return true;
   };
-  if (fData) {
-    if (IsBank32())
-      walkBanks<Bank32_t>(fData, kBanksStart, banksEnd(), match);
-    else
-      walkBanks<Bank_t>(fData, kBanksStart, banksEnd(), match);
-  }
+  walkAllBanks(fData, IsBank32(), banksEnd(), match);
   if (!found) return 0;
   const int elem = elementSize(foundType);
   if (length) *length = static_cast<int>(elem > 0 ? size / elem : size);
@@ -303,12 +310,7 @@ int TMidasEvent::SetBankList() {
     append(b->fName);
     return false;
   };
-  if (fData) {
-    if (IsBank32())
-      walkBanks<Bank32_t>(fData, kBanksStart, banksEnd(), add);
-    else
-      walkBanks<Bank_t>(fData, kBanksStart, banksEnd(), add);
-  }
+  walkAllBanks(fData, IsBank32(), banksEnd(), add);
   list[static_cast<size_t>(n) * 4] = 0;
   fBankList = list;
   fBanksN = n;
