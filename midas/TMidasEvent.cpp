@@ -73,6 +73,12 @@ uint32_t bankType(const Bank32_t* b) {
   return load<uint32_t>(reinterpret_cast<const char*>(b) + offsetof(Bank32_t, fType));
 }
 
+// The name's four bytes, without a member access: a header may lie at any address.
+template <class BankT>
+const char* bankName(const BankT* b) {
+  return reinterpret_cast<const char*>(b) + offsetof(BankT, fName);
+}
+
 // Bank data are padded to 8 bytes; 64-bit so a 32-bit size near 4 GiB cannot wrap.
 uint64_t padded(uint64_t size) { return (size + 7) & ~uint64_t(7); }
 
@@ -262,7 +268,7 @@ int TMidasEvent::FindBank(const char* name, int* length, int* type, void** data)
   uint32_t foundType = 0;
   bool found = false;
   auto match = [&](const auto* b, uint32_t bytes) {
-    if (load<uint32_t>(b->fName) != key) return false;
+    if (load<uint32_t>(bankName(b)) != key) return false;
     foundType = bankType(b);
     size = bytes;
     bankData = reinterpret_cast<const char*>(b) + sizeof(*b);
@@ -307,7 +313,7 @@ int TMidasEvent::SetBankList() {
     ++n;
   };
   auto add = [&](const auto* b, uint32_t) {
-    append(b->fName);
+    append(bankName(b));
     return false;
   };
   walkAllBanks(fData, IsBank32(), banksEnd(), add);
