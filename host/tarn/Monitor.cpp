@@ -29,6 +29,9 @@ void Monitor::blockSignals() {
 }
 
 Monitor::Monitor(Graph& g, bool p) : graph(g), progress(p), done(false), signals(0) {
+  // The thread is born with the signals blocked (it takes them with
+  // sigtimedwait), so the SIGTERM that wakes it at the end cannot end the process.
+  blockSignals();
   thread = std::thread(&Monitor::run, this);
 }
 
