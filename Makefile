@@ -6,7 +6,7 @@ BUILD_TYPE ?= RelWithDebInfo
 CMAKE_FLAGS ?=
 TARN := $(BUILD)/bin/tarn
 
-.PHONY: all deps configure build test demo vf48-sample bench clean
+.PHONY: all deps configure build test demo vf48-sample bench clean test-asan test-tsan fuzz valgrind
 
 all: build
 
@@ -39,5 +39,44 @@ bench: deps
 	@cmake --build $(BENCH_BUILD) -j $(JOBS)
 	@bash scripts/bench.sh $(BENCH_BUILD) $(BUILD)/bench-runs
 
+# Reliability. Each sanitizer builds in a tree of its own; `make fuzz` runs every
+# libFuzzer target for FUZZ_SECONDS (clang), `make valgrind` runs the example
+# graphs under memcheck.
+ASAN_BUILD ?= build-asan
+TSAN_BUILD ?= build-tsan
+FUZZ_BUILD ?= build-fuzz
+FUZZ_SECONDS ?= 60
+ASAN_FLAGS := -fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer
+TSAN_FLAGS := -fsanitize=thread
+san_cmake = -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g" \
+  -DCMAKE_CXX_FLAGS="$(1)" -DCMAKE_EXE_LINKER_FLAGS="$(1)" -DCMAKE_SHARED_LINKER_FLAGS="$(1)" \
+  -DCMAKE_MODULE_LINKER_FLAGS="$(1)"
+
+# Not run under the sanitizers: a resident-memory bound (the sanitizer keeps
+# freed memory in quarantine) and a build of an outside program against the
+# installed library (which would need the sanitizer's runtime).
+ASAN_SKIP ?= MemoryDoesNotGrowWithTheLengthOfTheFile|WaveEvent_install
+test-asan: deps
+	@cmake -S . -B $(ASAN_BUILD) $(call san_cmake,$(ASAN_FLAGS)) $(CMAKE_FLAGS) >/dev/null
+	@cmake --build $(ASAN_BUILD) -j $(JOBS)
+	@cd $(ASAN_BUILD) && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:detect_stack_use_after_return=1 \
+	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+	  LSAN_OPTIONS=suppressions=$(CURDIR)/scripts/lsan-suppressions.txt \
+	  ctest --output-on-failure --no-tests=error -j $(JOBS) -E '$(ASAN_SKIP)' $(CTEST_FLAGS)
+
+# The tests that stop a running source from another thread.
+TSAN_TESTS ?= RunFile_tests|TarnBase_tests|StrandEventGenerator_tests|tarn_tests
+test-tsan: deps
+	@cmake -S . -B $(TSAN_BUILD) $(call san_cmake,$(TSAN_FLAGS)) $(CMAKE_FLAGS) >/dev/null
+	@cmake --build $(TSAN_BUILD) -j $(JOBS) --target $(subst |, ,$(TSAN_TESTS))
+	@cd $(TSAN_BUILD) && TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+	  ctest --output-on-failure --no-tests=error -j $(JOBS) -R 'Stop|Thread|RunningFlag'
+
+fuzz: deps
+	@bash scripts/fuzz.sh $(FUZZ_BUILD) $(FUZZ_SECONDS)
+
+valgrind: build
+	@bash scripts/valgrind.sh $(BUILD)
+
 clean:
-	rm -rf $(BUILD) $(BENCH_BUILD)
+	rm -rf $(BUILD) $(BENCH_BUILD) $(ASAN_BUILD) $(TSAN_BUILD) $(FUZZ_BUILD)

@@ -7,6 +7,8 @@ packages=(cmake make g++ zlib1g-dev libxml2-dev libgtest-dev libbenchmark-dev pk
 # Analysis outputs: histogram plots (PLplot, cairo PNG device), HDF5 files, and
 # h5py + matplotlib for the README's reading snippet, which the tests run.
 packages+=(libplplot-dev plplot-driver-cairo libhdf5-dev python3-h5py python3-matplotlib time)
+# Reliability checks: clang with libFuzzer and the sanitizer runtimes, valgrind.
+packages+=(clang libclang-rt-14-dev valgrind)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
