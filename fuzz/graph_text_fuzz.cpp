@@ -59,8 +59,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
 std::vector<std::vector<uint8_t>> tarnFuzzSeeds() {
   const char* texts[] = {
-      "# A graph\nnode in RunFile\nnode show StrandPrinter\nset in.file run00001.mid.gz\n"
-      "set in.steps 0x10\nset in.interval 1.5e-3\nconnect in.event show.fevent\nstart in\n",
+      ("# A graph\nnode in RunFile\nnode show StrandPrinter\nset in.file run00001.mid.gz\n"
+       "set in.steps 0x10\nset in.interval 1.5e-3\nconnect in.event show.fevent\nstart in\n"),
       "node f EventIdFilter\nset f.IDs 1 2 0x8000 -7\nset f.#0 true\n  \n\t# comment\nstart f",
       "set a.b 3.4028235e38 -1e-45 nan inf 0x7fffffff 2147483648 -32769\n",
       "connect a.b\nnode\nnode x\nset x\nstart\nbogus line\n",
