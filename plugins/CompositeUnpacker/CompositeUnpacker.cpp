@@ -16,6 +16,15 @@ namespace {
 // Each IO32 ADC time stamp stands for all ADC channels of the event.
 constexpr int kAdcTimeCopies = 32;
 
+// The module banks in the order decode() unpacks them.
+const char* const kModuleBanks[] = {"IO32", "ADC0", "TDC0", "MADC"};
+
+BankWords lookUp(const TMidasEvent& event, const char* bank) {
+  BankWords b;
+  b.found = findBankWords(event, bank, &b.data, &b.words);
+  return b;
+}
+
 }  // namespace
 
 CompositeUnpacker::CompositeUnpacker(std::string& n)
@@ -84,11 +93,13 @@ void CompositeUnpacker::setStrandEvent(void* event) {
 
 void CompositeUnpacker::decode(void* value) {
   if (!value) return;
-  TMidasEvent* event = static_cast<TMidasEvent*>(value);
-  decodeIO32(event);
-  decodeV785(event);
-  decodeV1190(event);
-  decodeMDI2(event);
+  // One walk over the banks finds all four, instead of one walk per module.
+  BankWords banks[4];
+  findBanksWords(*static_cast<TMidasEvent*>(value), kModuleBanks, banks);
+  unpackIO32(banks[0]);
+  unpackV785(banks[1]);
+  unpackV1190(banks[2]);
+  unpackMDI2(banks[3]);
   matchAdcWithTdc();
   spreadAdcTimes();
   // Sent for every event: modules whose bank is missing show their last data.
@@ -96,25 +107,37 @@ void CompositeUnpacker::decode(void* value) {
 }
 
 int CompositeUnpacker::decodeIO32(TMidasEvent* event) {
-  const void* data;
-  int n;
-  if (!findBankWords(*event, "IO32", &data, &n) || n <= 2) return 1;
-  strandEvent->Reset();
-  // Time stamps of inputs above 3 have no list and are dropped.
-  io32::unpack(data, n, io32);
-  return 0;
+  return unpackIO32(lookUp(*event, "IO32"));
 }
 
 int CompositeUnpacker::decodeV785(TMidasEvent* event) {
-  const void* data;
-  int n;
-  if (!findBankWords(*event, "ADC0", &data, &n)) return 1;
+  return unpackV785(lookUp(*event, "ADC0"));
+}
+
+int CompositeUnpacker::decodeV1190(TMidasEvent* event) {
+  return unpackV1190(lookUp(*event, "TDC0"));
+}
+
+int CompositeUnpacker::decodeMDI2(TMidasEvent* event) {
+  return unpackMDI2(lookUp(*event, "MADC"));
+}
+
+int CompositeUnpacker::unpackIO32(const BankWords& bank) {
+  if (!bank.found || bank.words <= 2) return 1;
+  strandEvent->Reset();
+  // Time stamps of inputs above 3 have no list and are dropped.
+  io32::unpack(bank.data, bank.words, io32);
+  return 0;
+}
+
+int CompositeUnpacker::unpackV785(const BankWords& bank) {
+  if (!bank.found) return 1;
   strandEvent->Reset();
   adcChannel.clear();
   adcValue.clear();
   adcCount.fill(0);
-  for (int i = 0; i < n; ++i) {
-    const uint32_t w = bankWord(data, i);
+  for (int i = 0; i < bank.words; ++i) {
+    const uint32_t w = bankWord(bank.data, i);
     if (v785::type(w) == v785::kDatum) {
       const uint32_t c = v785::channel(w);
       // Bank order: the matching pairs the k-th datum of a channel with its k-th hit.
@@ -128,16 +151,14 @@ int CompositeUnpacker::decodeV785(TMidasEvent* event) {
   return 0;
 }
 
-int CompositeUnpacker::decodeV1190(TMidasEvent* event) {
-  const void* data;
-  int n;
-  if (!findBankWords(*event, "TDC0", &data, &n)) return 1;
+int CompositeUnpacker::unpackV1190(const BankWords& bank) {
+  if (!bank.found) return 1;
   strandEvent->Reset();
   tdcChannel.clear();
   tdcTime.clear();
   tdcCount.fill(0);
-  for (int i = 0; i < n; ++i) {
-    const uint32_t w = bankWord(data, i);
+  for (int i = 0; i < bank.words; ++i) {
+    const uint32_t w = bankWord(bank.data, i);
     const uint32_t t = v1190::type(w);
     if (t == v1190::kHit) {
       // Only leading edges mark when a signal came; trailing ones are dropped.
@@ -153,16 +174,14 @@ int CompositeUnpacker::decodeV1190(TMidasEvent* event) {
   return 0;
 }
 
-int CompositeUnpacker::decodeMDI2(TMidasEvent* event) {
-  const void* data;
-  int n;
-  if (!findBankWords(*event, "MADC", &data, &n)) return 1;
+int CompositeUnpacker::unpackMDI2(const BankWords& bank) {
+  if (!bank.found) return 1;
   strandEvent->Reset();
   madcBus.clear();
   madcSample.clear();
   madcValue.clear();
-  for (int i = 0; i < n; ++i) {
-    const uint32_t w = bankWord(data, i);
+  for (int i = 0; i < bank.words; ++i) {
+    const uint32_t w = bankWord(bank.data, i);
     const uint32_t wordClass = mdi2::wordClass(w);
     if (wordClass == mdi2::kHeader) {
       mdi2::reportBufferOverflow(name, w);
@@ -175,27 +194,36 @@ int CompositeUnpacker::decodeMDI2(TMidasEvent* event) {
 }
 
 void CompositeUnpacker::matchAdcWithTdc() {
-  for (auto& q : tdcQueue) q.clear();
-  for (size_t i = 0; i < tdcChannel.size(); ++i) {
-    const int c = tdcChannel[i];
-    if (c >= 0 && c < kAdcChannels) tdcQueue[c].push_back(tdcTime[i]);
-  }
   // With A data and T hits on a channel, the first A - T data have no hit of
   // their own; the last T data get the T times in order. With A < T the
   // pairing is ambiguous and no datum gets a time.
   std::array<int64_t, kAdcChannels> unmatched;
-  std::array<size_t, kAdcChannels> next{};
   for (int c = 0; c < kAdcChannels; ++c)
     unmatched[c] = static_cast<int64_t>(adcCount[c]) - static_cast<int64_t>(tdcCount[c]);
-  tdcMatched.assign(adcChannel.size(), 0);
-  for (size_t i = 0; i < adcChannel.size(); ++i) {
-    const int c = adcChannel[i];
-    if (c < 0 || c >= kAdcChannels) continue;
-    if (unmatched[c] != 0) {
-      if (unmatched[c] > 0) --unmatched[c];
-    } else if (next[c] < tdcQueue[c].size()) {  // an empty queue leaves the entry at 0
-      tdcMatched[i] = tdcQueue[c][next[c]++];
+  // Per channel, where in the TDC lists to look for its next hit: each
+  // channel's search only moves forward, so no queues need to be built.
+  std::array<uint32_t, kAdcChannels> next;
+  next.fill(0);
+  const size_t hits = tdcChannel.size();
+  const int16_t* hitChannel = tdcChannel.data();
+  tdcMatched.clear();
+  for (const int16_t c : adcChannel) {
+    int16_t time = 0;
+    if (c >= 0 && c < kAdcChannels) {
+      if (unmatched[c] != 0) {
+        if (unmatched[c] > 0) --unmatched[c];
+      } else {
+        size_t j = next[c];
+        while (j < hits && hitChannel[j] != c) ++j;
+        if (j < hits) {  // no hit left leaves the entry at 0
+          time = tdcTime[j];
+          next[c] = static_cast<uint32_t>(j + 1);
+        } else {
+          next[c] = static_cast<uint32_t>(hits);
+        }
+      }
     }
+    tdcMatched.push_back(time);
   }
 }
 

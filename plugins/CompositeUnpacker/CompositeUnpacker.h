@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "BankLookup.h"
 #include "Io32Bank.h"
 #include "StrandEvent.h"
 #include "TarnBase.h"
@@ -38,6 +39,11 @@ class CompositeUnpacker : public TarnBase {
  private:
   void registerProperty(const std::string& property, tarn_type type, const StrandBinning& binning,
                         void* value);
+  // The steps of the decode* functions on a bank already looked up.
+  int unpackIO32(const BankWords& bank);
+  int unpackV785(const BankWords& bank);
+  int unpackV1190(const BankWords& bank);
+  int unpackMDI2(const BankWords& bank);
   void matchAdcWithTdc();
   void spreadAdcTimes();
 
@@ -65,7 +71,4 @@ class CompositeUnpacker : public TarnBase {
   std::vector<std::vector<int16_t>> vfSignal;
   std::vector<float> vfPedestal;
   std::vector<uint64_t> vfTimestamps;
-
-  // Matching workspace, kept between events so it does not allocate each time.
-  std::array<std::vector<int16_t>, kAdcChannels> tdcQueue;
 };

@@ -2,9 +2,11 @@
 
 #include <cstdio>
 
+#include "HexText.h"
+
 namespace v1190 {
 
-void reportUnexpected(uint32_t w) { std::printf("unexpected tdc data 0x%08x\n", w); }
+void reportUnexpected(uint32_t w) { hextext::printLine("unexpected tdc data 0x", w, 8); }
 
 void traceWord(uint32_t w) {
   switch (type(w)) {

@@ -2,12 +2,14 @@
 
 #include <cstdio>
 
+#include "HexText.h"
+
 namespace v785 {
 
 bool reportOdd(uint32_t w) {
   const uint32_t t = type(w);
   if (isUndefined(t)) {
-    std::printf("Undefined data: 0x%x\n", w);
+    hextext::printLine("Undefined data: 0x", w, 1);
     return true;
   }
   if (t == kNotValid) {

@@ -482,6 +482,54 @@ TEST_F(CompositeTest, BanksAreReadOnlyAsFarAsTheirWholeWordsReach) {
   EXPECT_TRUE(shorts("ADCValue").empty());
 }
 
+// All four banks are found in one walk: the first bank of each name counts,
+// and a bank that crosses the end of the banks ends the walk for the banks
+// behind it.
+TEST_F(CompositeTest, TheFirstBankOfEachNameCountsAndADamagedBankEndsTheWalk) {
+  for (const bool bank32 : {false, true}) {
+    SCOPED_TRACE(bank32);
+    ModuleContent first, second;
+    first.tdc = {{1, 10, 0}};
+    first.adc = {{1, 5, 0}};
+    first.stamps = {{1, 7}};
+    first.madc = {{3, 0, false, 9}};
+    second.tdc = {{2, 20, 0}};
+    second.adc = {{2, 6, 0}};
+    second.stamps = {{1, 8}};
+    second.madc = {{4, 0, false, 10}};
+    synth::Event twice = eventOf(first);
+    twice.bank32 = bank32;
+    // The other TDC0 comes right after the first, before the banks still looked for.
+    const std::vector<synth::Bank> later = eventOf(second).banks;
+    twice.banks.insert(twice.banks.begin() + 1, later.front());
+    twice.banks.insert(twice.banks.end(), later.begin() + 1, later.end());
+    Model m;
+    m.apply(first);
+    send(twice);
+    m.expectShownBy(sent());
+
+    // The banks claim to end two bytes into TDC0's data: IO32 before it is
+    // decoded, TDC0 and ADC0 keep the last event's data.
+    ModuleContent io;
+    io.banks = synth::kBankIo32;
+    io.boardTimestamp = 99;
+    io.stamps = {{1, 11}};
+    const std::vector<uint32_t> io32 = synth::io32Words(io);
+    GuardedEvent g(withBanks(
+        {synth::dwordBank("IO32", io32), synth::dwordBank("TDC0", {words::v1190Hit(0, 6, 60)}),
+         synth::dwordBank("ADC0", {words::v785Datum(3, 6, 600)})},
+        bank32));
+    const uint32_t header = bank32 ? 12 : 8;
+    const uint32_t claimed = header + (4 * uint32_t(io32.size()) + 7) / 8 * 8 + header + 2;
+    std::memcpy(g.event.GetData(), &claimed, sizeof claimed);
+    tarntest::CapturedStdout quiet;
+    (*node)->SetInput(1, &g.event);
+    m.apply(io);
+    m.expectShownBy(sent());
+    EXPECT_EQ(boardStamp(sent()), 99u);
+  }
+}
+
 // Synthesised runs with module banks left out now and then, in both byte
 // orders and bank header sizes.
 TEST_F(CompositeTest, RunsOfSynthesisedEventsShowWhatWasWritten) {
