@@ -19,7 +19,8 @@ namespace {
 using synth::Damage;
 
 // Every reader of event data in one graph: contents printed, each unpacker
-// and the bank translator printing its strand event, VF48 banks decoded.
+// and the bank translator printing its strand event, VF48 banks decoded,
+// printed and picked.
 const char* kGraph =
     "node in RunFile\n"
     "node dump EventDumper\n"
@@ -32,8 +33,11 @@ const char* kGraph =
     "node sis Sis3320Unpacker\n"
     "node bt BankTranslator\n"
     "node vf WaveDecoder\n"
+    "node vfdump WaveEventDumper\n"
+    "node pick ChannelPicker\n"
     "node show StrandPrinter\n"
     "node samples ValuePrinter\n"
+    "node picked ValuePrinter\n"
     "set dump.option a\n"
     "set tdc.bank TDC0\n"
     "set adc.bank ADC0\n"
@@ -41,6 +45,8 @@ const char* kGraph =
     "set io32.bank IO32\n"
     "set madc.bank MADC\n"
     "set sis.channel 1\n"
+    "set pick.module 1\n"
+    "set pick.channel 3\n"
     "set bt.banks WRDS DBLS INTS PAD5 CHRS TDC0\n"
     "set bt.WRDS a b\n"
     "set bt.DBLS d\n"
@@ -65,6 +71,9 @@ const char* kGraph =
     "connect bt.fevent show.fevent\n"
     "connect vf.fevent show.fevent\n"
     "connect sis.signal samples.value\n"
+    "connect vf.vf_event vfdump.vf_event\n"
+    "connect vf.vf_event pick.vf_event\n"
+    "connect pick.signal picked.value\n"
     "start in\n";
 
 const uint32_t kEvents = 9;
