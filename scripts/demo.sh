@@ -21,6 +21,6 @@ echo "== $build/bin/tarn run $graph --set in.file=$sample" >&2
 make_sample "$spectra_sample" 5000
 out="$build/spectra"
 mkdir -p "$out"
-echo "== $build/bin/tarn run examples/spectra.tarn --set in.file=$spectra_sample (spectra in $out)" >&2
-"$build/bin/tarn" run examples/spectra.tarn --no-progress --set "in.file=$spectra_sample" \
+echo "== $build/bin/tarn run examples/histograms.tarn --set in.file=$spectra_sample (spectra in $out)" >&2
+"$build/bin/tarn" run examples/histograms.tarn --no-progress --set "in.file=$spectra_sample" \
   --set "hist.prefix=$out/run00002" --set "h5.file=$out/run00002.h5" | grep '^hist: '  # the unpacker's notices left out
