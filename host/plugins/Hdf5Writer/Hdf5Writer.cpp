@@ -131,10 +131,32 @@ class Hdf5Writer : public TarnBase {
     std::vector<unsigned char> bits;  // a vector<bool> as one byte per element
   };
 
+  // Index chunks of the growing datasets with the newer file format's
+  // extensible arrays instead of B-trees, and keep the metadata cache small and
+  // fixed: both keep memory flat however long the run (readers need HDF5 1.10).
+  static void setFlatAccess(hid_t access) {
+    if (access < 0) return;
+    H5Pset_libver_bounds(access, H5F_LIBVER_V110, H5F_LIBVER_LATEST);
+    H5AC_cache_config_t cache;
+    cache.version = H5AC__CURR_CACHE_CONFIG_VERSION;
+    if (H5Pget_mdc_config(access, &cache) >= 0) {
+      cache.set_initial_size = true;
+      cache.initial_size = 1 << 20;
+      cache.min_size = 1 << 20;
+      cache.max_size = 1 << 20;
+      cache.incr_mode = H5C_incr__off;
+      cache.flash_incr_mode = H5C_flash_incr__off;
+      cache.decr_mode = H5C_decr__off;
+      H5Pset_mdc_config(access, &cache);
+    }
+  }
+
   bool openFile() {
     if (openFailed) return false;
     const std::string path = fileName.empty() ? name + ".h5" : fileName;
-    file = H5Fcreate(path.c_str(), H5F_ACC_TRUNC, H5P_DEFAULT, H5P_DEFAULT);
+    Handle access(H5Pcreate(H5P_FILE_ACCESS), H5Pclose);
+    setFlatAccess(access);
+    file = H5Fcreate(path.c_str(), H5F_ACC_TRUNC, H5P_DEFAULT, access >= 0 ? hid_t(access) : H5P_DEFAULT);
     if (file < 0) {
       openFailed = true;
       std::cerr << name << ": cannot create HDF5 file " << path << "; events are not written\n";
