@@ -33,7 +33,7 @@ std::string tempPath(const char* suffix) {
   return *scratch + "/input" + suffix;
 }
 
-void readAll(const std::string& path, const uint8_t* data, size_t size) {
+void readAll(const std::string& path, const uint8_t* data, size_t size, bool inPlace) {
   FILE* f = std::fopen(path.c_str(), "wb");
   if (!f) return;
   std::fwrite(data, 1, size, f);
@@ -41,15 +41,21 @@ void readAll(const std::string& path, const uint8_t* data, size_t size) {
   TRunFile reader;
   if (!reader.Open(path.c_str())) return;
   TMidasEvent event;
-  for (int n = 0; n < 100000 && reader.Read(&event); ++n) event.SetBankList();
+  for (int n = 0; n < 100000 && (inPlace ? reader.ReadInPlace(&event) : reader.Read(&event)); ++n) {
+    event.SetBankList();
+    int length = 0, type = 0;
+    void* bank = nullptr;
+    event.FindBank("FILL", &length, &type, &bank);
+  }
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  // The first byte chooses the reader's path: plain or through zlib.
+  // The first byte chooses the reader's path: plain or through zlib, events
+  // copied out or left in place.
   if (size < 1) return 0;
-  readAll(tempPath(data[0] & 1 ? ".mid.gz" : ".mid"), data + 1, size - 1);
+  readAll(tempPath(data[0] & 1 ? ".mid.gz" : ".mid"), data + 1, size - 1, (data[0] & 2) != 0);
   return 0;
 }
 

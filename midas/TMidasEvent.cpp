@@ -128,11 +128,35 @@ size_t bankListCapacity(int n) {
 }  // namespace
 
 TMidasEvent::TMidasEvent()
-    : fEventHeader(), fData(nullptr), fBanksN(0), fBankList(nullptr), fAllocatedByUs(false) {}
+    : fEventHeader(),
+      fData(nullptr),
+      fBanksN(0),
+      fBankList(nullptr),
+      fAllocatedByUs(false),
+      fBankListStore(nullptr),
+      fBankListCapacity(0) {}
 
 TMidasEvent::TMidasEvent(const TMidasEvent& other) : TMidasEvent() { Copy(other); }
 
-TMidasEvent::~TMidasEvent() { Clear(); }
+TMidasEvent::~TMidasEvent() {
+  Clear();
+  std::free(fBankListStore);
+}
+
+// The bank list's room for at least `cap` bytes, kept from event to event so
+// that a reader reusing one event allocates nothing per event.
+char* TMidasEvent::bankListRoom(size_t cap) {
+  if (cap > fBankListCapacity) {
+    char* grown = static_cast<char*>(std::realloc(fBankListStore, cap));
+    if (!grown) {
+      std::fprintf(stderr, "TMidasEvent: cannot allocate %zu bytes\n", cap);
+      std::abort();
+    }
+    fBankListStore = grown;
+    fBankListCapacity = cap;
+  }
+  return fBankListStore;
+}
 
 TMidasEvent& TMidasEvent::operator=(const TMidasEvent& other) {
   if (this != &other) {
@@ -158,14 +182,13 @@ void TMidasEvent::Copy(const TMidasEvent& other) {
   fBanksN = other.fBanksN;
   if (other.fBankList) {
     size_t cap = bankListCapacity(fBanksN);
-    fBankList = static_cast<char*>(allocateOrDie(cap));
+    fBankList = bankListRoom(cap);
     std::memset(fBankList, 0, cap);
     std::memcpy(fBankList, other.fBankList, static_cast<size_t>(fBanksN) * 4);
   }
 }
 
 void TMidasEvent::Clear() {
-  std::free(fBankList);
   fBankList = nullptr;
   if (fAllocatedByUs) std::free(fData);
   fData = nullptr;
@@ -202,7 +225,6 @@ void TMidasEvent::SetData(unsigned int size, char* data) {
   fEventHeader.fDataSize = size;
   MIDAS_ASSERT(IsGoodSize());
   // A list built for the previous area would name banks this one lacks.
-  std::free(fBankList);
   fBankList = nullptr;
   fBanksN = 0;
   fData = data;
@@ -296,18 +318,13 @@ int TMidasEvent::SetBankList() {
   if (fEventHeader.fEventId == 0) return 0;
   if (fBankList) return fBanksN;
 
-  size_t cap = bankListCapacity(0);
-  char* list = static_cast<char*>(allocateOrDie(cap));
+  size_t cap = fBankListCapacity > 0 ? fBankListCapacity : bankListCapacity(0);
+  char* list = bankListRoom(cap);
   int n = 0;
   auto append = [&](const char* name4) {
     if (static_cast<size_t>(n) * 4 + 4 + 1 > cap) {
       cap += 400;
-      char* grown = static_cast<char*>(std::realloc(list, cap));
-      if (!grown) {
-        std::fprintf(stderr, "TMidasEvent: cannot allocate %zu bytes\n", cap);
-        std::abort();
-      }
-      list = grown;
+      list = bankListRoom(cap);
     }
     std::memcpy(list + static_cast<size_t>(n) * 4, name4, 4);
     ++n;

@@ -3,6 +3,7 @@
 // class, so an event can pass between modules as a plain pointer.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 // Event header, 16 bytes, as stored by the acquisition (little-endian).
@@ -122,10 +123,14 @@ class TMidasEvent {
   uint32_t banksEnd() const;
   template <class BankT>
   int iterate(BankT** bank, char** data) const;
+  char* bankListRoom(size_t cap);
 
   MidasEventHeader fEventHeader;
   char* fData;
   int fBanksN;
   char* fBankList;
   bool fAllocatedByUs;
+  // What fBankList points into when set; kept by Clear for the next event.
+  char* fBankListStore;
+  size_t fBankListCapacity;
 };

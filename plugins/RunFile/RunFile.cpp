@@ -109,7 +109,7 @@ void RunFile::Start() {
   TMidasEvent event;
   int count = 0;
   while ((steps <= 0 || count < steps) && running && fileOpen) {
-    if (reader.Read(&event)) {
+    if (reader.ReadInPlace(&event)) {
       switch (event.GetEventId()) {
         case 0x8000:
           SendOutput(1, event.GetData());
