@@ -133,9 +133,10 @@ int CompositeUnpacker::unpackIO32(const BankWords& bank) {
 int CompositeUnpacker::unpackV785(const BankWords& bank) {
   if (!bank.found) return 1;
   strandEvent->Reset();
+  // Only the channels of the former event's data have counts to undo.
+  for (const int16_t c : adcChannel) adcCount[static_cast<uint16_t>(c) % kAdcChannels] = 0;
   adcChannel.clear();
   adcValue.clear();
-  adcCount.fill(0);
   for (int i = 0; i < bank.words; ++i) {
     const uint32_t w = bankWord(bank.data, i);
     if (v785::type(w) == v785::kDatum) {
@@ -154,9 +155,9 @@ int CompositeUnpacker::unpackV785(const BankWords& bank) {
 int CompositeUnpacker::unpackV1190(const BankWords& bank) {
   if (!bank.found) return 1;
   strandEvent->Reset();
+  for (const int16_t c : tdcChannel) tdcCount[static_cast<uint16_t>(c) % kTdcChannels] = 0;
   tdcChannel.clear();
   tdcTime.clear();
-  tdcCount.fill(0);
   for (int i = 0; i < bank.words; ++i) {
     const uint32_t w = bankWord(bank.data, i);
     const uint32_t t = v1190::type(w);
@@ -197,13 +198,16 @@ void CompositeUnpacker::matchAdcWithTdc() {
   // With A data and T hits on a channel, the first A - T data have no hit of
   // their own; the last T data get the T times in order. With A < T the
   // pairing is ambiguous and no datum gets a time.
+  // Set up only for the channels that have data: no per-event clearing.
   std::array<int64_t, kAdcChannels> unmatched;
-  for (int c = 0; c < kAdcChannels; ++c)
-    unmatched[c] = static_cast<int64_t>(adcCount[c]) - static_cast<int64_t>(tdcCount[c]);
   // Per channel, where in the TDC lists to look for its next hit: each
   // channel's search only moves forward, so no queues need to be built.
   std::array<uint32_t, kAdcChannels> next;
-  next.fill(0);
+  for (const int16_t c : adcChannel) {
+    if (c < 0 || c >= kAdcChannels) continue;
+    unmatched[c] = static_cast<int64_t>(adcCount[c]) - static_cast<int64_t>(tdcCount[c]);
+    next[c] = 0;
+  }
   const size_t hits = tdcChannel.size();
   const int16_t* hitChannel = tdcChannel.data();
   tdcMatched.clear();
