@@ -241,7 +241,7 @@ bool TRunFile::readMapped(TMidasEvent* event, bool inPlace) {
     return false;
   }
   fPos += got;
-  prefetchAhead(data - headerSize, headerSize + got);
+  prefetchAhead(data, got);
   if (got < size) {
     errno = 0;
     setReadError();
