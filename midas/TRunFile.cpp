@@ -180,18 +180,19 @@ bool TRunFile::mappedPagesFailed() {
   return false;
 }
 
-// Asks the processor for the window's bytes a fixed distance past
-// [at, at + count): by the time the events there are read their headers and
-// banks are in the cache, rather than each costing a wait on memory.
-void TRunFile::prefetchAhead(const char* at, uint64_t count) const {
+// Asks the processor for the window's bytes a fixed distance past the
+// `count` bytes that end at the read position: by the time the events there
+// are read their headers and banks are in the cache, rather than each costing
+// a wait on memory. Offsets, not pointers, so nothing points outside the map.
+void TRunFile::prefetchAhead(uint64_t count) const {
   // A few events ahead for ~1 KiB events: far enough to hide the wait, near
   // enough that the pages are already mapped (the kernel maps them in runs).
   const uint64_t distance = 4096;
   const uint64_t line = 64;
-  const char* end = fMap + fMapLength;
-  const char* from = at + distance;
-  const char* to = from + count < end ? from + count : end;
-  for (const char* p = from; p < to; p += line) __builtin_prefetch(p);
+  if (count == 0) return;
+  const uint64_t from = fPos - count - fMapOffset + distance;
+  const uint64_t to = from + count < fMapLength ? from + count : fMapLength;
+  for (uint64_t at = from; at < to; at += line) __builtin_prefetch(fMap + at);
 }
 
 // Whether a bus error hit the window. The fence keeps the compiler from asking
@@ -241,16 +242,16 @@ bool TRunFile::readMapped(TMidasEvent* event, bool inPlace) {
     return false;
   }
   fPos += got;
-  prefetchAhead(data, got);
+  prefetchAhead(got);
   if (got < size) {
     errno = 0;
     setReadError();
     return false;
   }
-  if (inPlace && !isTextEvent(event->GetEventId())) {
+  if (inPlace && size > 0 && !isTextEvent(event->GetEventId())) {
     event->SetData(size, data);  // turns the bytes as Read does
   } else {
-    std::memcpy(event->GetData(), data, size);
+    if (size > 0) std::memcpy(event->GetData(), data, size);
     event->SwapBytes(false);
   }
   if (tripped()) {

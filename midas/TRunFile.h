@@ -41,7 +41,7 @@ class TRunFile {
   const char* view(uint64_t count, uint64_t* got);
   bool mapWindow(uint64_t begin, uint64_t end);
   void unmap();
-  void prefetchAhead(const char* at, uint64_t count) const;
+  void prefetchAhead(uint64_t count) const;
   void stopMapping();
   bool mappedPagesFailed();
   bool tripped() const;

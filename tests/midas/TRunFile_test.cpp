@@ -280,7 +280,8 @@ TEST(TRunFile, AFileCutAnywhereGivesTheWholeEventsBeforeTheCut) {
     if (ends[i] - ends[i - 1] > 1000000) bigStart = ends[i - 1];
   ASSERT_GT(bigStart, 0u);
   for (size_t cut : {block - 3, block, block + 3, block + 9, 3 * block + 1, bigStart + 8,
-                     bigStart + 16 + 10, bigStart + 16 + block + 100, ends[299], ends[299] + 15}) {
+                     bigStart + 16 + 10, bigStart + 16 + block + 100, ends[299], ends[299] + 15,
+                     ends[299] + 16}) {  // nothing of the data area
     for (bool inPlace : {false, true}) {
       SCOPED_TRACE("cut at " + std::to_string(cut) + (inPlace ? " in place" : ""));
       const size_t wholeEvents = size_t(std::upper_bound(ends.begin(), ends.end(), cut) - ends.begin());
