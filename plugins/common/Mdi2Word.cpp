@@ -21,8 +21,10 @@ void appendAdcDatum(uint32_t w, AdcLists lists) {
 
 void reportBufferOverflow(const std::string& instance, uint32_t header) {
   if (!bufferOverflow(header)) return;
+  // A new line, not a flush: into a file or a pipe, a flush per header would
+  // be a system call for every event that has one.
   std::cout << instance << ": HEADER: Mod " << static_cast<int16_t>(module(header)) << ", "
-            << static_cast<int16_t>(entries(header)) << " entries: BUFFER OVERFLOW!" << std::endl;
+            << static_cast<int16_t>(entries(header)) << " entries: BUFFER OVERFLOW!\n";
 }
 
 }  // namespace mdi2
