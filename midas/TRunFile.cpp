@@ -250,10 +250,10 @@ bool TRunFile::readMapped(TMidasEvent* event, bool inPlace) {
     setReadError();
     return false;
   }
-  if (inPlace && size > 0 && !isTextEvent(event->GetEventId())) {
+  if (inPlace && !isTextEvent(event->GetEventId())) {
     event->SetData(size, data);  // turns the bytes as Read does
   } else {
-    if (size > 0) std::memcpy(event->GetData(), data, size);
+    std::memcpy(event->GetData(), data, size);
     event->SwapBytes(false);
   }
   if (tripped()) {
