@@ -203,12 +203,17 @@ long residentKiB() {
   return resident * (::sysconf(_SC_PAGESIZE) / 1024);
 }
 
-TEST(TRunFile, MemoryDoesNotGrowWithTheLengthOfTheFile) {
-  tarntest::TempDir dir;
+// `count` copies of one event holding a single bank of `bytes` bytes of `fill`.
+std::vector<synth::Event> sameBigEvents(size_t count, size_t bytes, uint8_t fill) {
   synth::Event big;
   big.bank32 = true;
-  big.banks = {synth::byteBank("BIG0", synth::TID_BYTE, Bytes(512 * 1024, 1))};
-  const std::string path = writeRun(dir, "long.mid", std::vector<synth::Event>(100, big));
+  big.banks = {synth::byteBank("BIG0", synth::TID_BYTE, Bytes(bytes, fill))};
+  return std::vector<synth::Event>(count, big);
+}
+
+TEST(TRunFile, MemoryDoesNotGrowWithTheLengthOfTheFile) {
+  tarntest::TempDir dir;
+  const std::string path = writeRun(dir, "long.mid", sameBigEvents(100, 512 * 1024, 1));
   for (bool inPlace : {false, true}) {
     TRunFile f;
     ASSERT_TRUE(f.Open(path.c_str()));
@@ -338,10 +343,7 @@ TEST(TRunFile, AFileThatGrowsIsFollowedAsItIsWritten) {
 // process, and the reader must not pass the loss off as an ordinary end.
 TEST(TRunFile, AFileCutShortUnderTheReaderIsReportedNotACrash) {
   tarntest::TempDir dir;
-  synth::Event e1;
-  e1.bank32 = true;
-  e1.banks = {synth::byteBank("BIG0", synth::TID_BYTE, Bytes(64 * 1024, 7))};
-  const std::string path = writeRun(dir, "cut-under.mid", std::vector<synth::Event>(20, e1));
+  const std::string path = writeRun(dir, "cut-under.mid", sameBigEvents(20, 64 * 1024, 7));
   TRunFile f;
   ASSERT_TRUE(f.Open(path.c_str()));
   TMidasEvent e;
