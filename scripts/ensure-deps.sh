@@ -9,6 +9,12 @@ packages=(cmake make g++ zlib1g-dev libxml2-dev libgtest-dev libbenchmark-dev pk
 packages+=(libplplot-dev plplot-driver-cairo libhdf5-dev python3-h5py python3-matplotlib time)
 # Reliability checks: clang with libFuzzer and the sanitizer runtimes, valgrind.
 packages+=(clang libclang-rt-14-dev valgrind)
+# Compressed run files: ISA-L's inflate for gzip, lz4, bzip2 and zstd, each with
+# its command-line tool for the tests and benchmarks that compare against it.
+packages+=(libisal-dev isal liblz4-dev lz4 libbz2-dev bzip2 libzstd-dev zstd)
+# Many runs: a one-node Slurm for the batch tests, h5dump for checking merged
+# and written HDF5 files, and the Debian package build.
+packages+=(slurm-wlm munge hdf5-tools dpkg-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
