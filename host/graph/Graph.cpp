@@ -7,8 +7,15 @@
 
 Graph::Graph(ModuleLoader& l) : loader(l), current(nullptr) {}
 
-Graph::~Graph() {
-  for (size_t i = nodes.size(); i-- > 0;) loader.destroy(nodes[i].module, nodes[i].object);
+Graph::~Graph() { destroyAll(); }
+
+void Graph::destroyAll() {
+  while (!nodes.empty()) {
+    const Node last = nodes.back();
+    nodes.pop_back();
+    nodeNames.pop_back();
+    loader.destroy(last.module, last.object);
+  }
 }
 
 const Graph::Node* Graph::find(const std::string& name) const {

@@ -12,7 +12,7 @@ class TarnBase;
 class Graph {
  public:
   explicit Graph(ModuleLoader& loader);
-  ~Graph();  // destroys the nodes in reverse order of creation
+  ~Graph();  // destroyAll()
 
   Graph(const Graph&) = delete;
   Graph& operator=(const Graph&) = delete;
@@ -26,6 +26,9 @@ class Graph {
                const std::string& input, std::string& error);
 
   void initAll();
+  // Destroys the nodes in reverse order of creation (they write their last
+  // results then); the graph is empty afterwards.
+  void destroyAll();
   // Starts the node; while it runs, `running()` names it so Stop can reach it.
   bool start(const std::string& node, std::string& error);
   // Stops the source that is running now, if any (callable from another thread).

@@ -28,7 +28,7 @@ void Monitor::blockSignals() {
   pthread_sigmask(SIG_BLOCK, &set, nullptr);
 }
 
-Monitor::Monitor(Graph& g, bool p) : graph(g), progress(p), done(false), signals(0) {
+Monitor::Monitor(Graph& g, bool p) : graph(g), progress(p), done(false), signals(0), firstSignal(0) {
   // The thread is born with the signals blocked (it takes them with
   // sigtimedwait), so the SIGTERM that wakes it at the end cannot end the process.
   blockSignals();
@@ -58,12 +58,17 @@ void Monitor::run() {
     if (done) break;  // woken by the destructor, or the run ended meanwhile
     if (sig == SIGINT || sig == SIGTERM) {
       if (signals.fetch_add(1) == 0) {
+        firstSignal = sig;
         std::fputs(progress ? "\r\033[K" : "", stderr);
-        std::fputs("tarn: interrupted, stopping the run (again to quit at once)\n", stderr);
+        std::fputs(sig == SIGTERM ? "tarn: terminated, stopping the run (again to quit at once)\n"
+                                  : "tarn: interrupted, stopping the run (again to quit at once)\n",
+                   stderr);
         graph.stopRunning();
       } else {
+        // Quitting at once leaves the results being written as hidden
+        // temporary files, never as half files under their names.
         std::fputs("\ntarn: interrupted twice, quitting\n", stderr);
-        _exit(130);
+        _exit(128 + sig);
       }
     }
     if (!progress || done) continue;

@@ -1,5 +1,5 @@
-// A watcher thread for a run: Ctrl-C stops the running source, a second one
-// quits; optionally a progress line on stderr.
+// A watcher thread for a run: Ctrl-C or SIGTERM stops the running source, a
+// second one quits; optionally a progress line on stderr.
 #pragma once
 
 #include <atomic>
@@ -17,6 +17,8 @@ class Monitor {
   ~Monitor();  // ends the thread and clears the progress line
 
   bool interrupted() const { return signals.load() > 0; }
+  // The first signal that stopped the run (SIGINT or SIGTERM), or 0.
+  int stoppedBy() const { return firstSignal.load(); }
 
  private:
   void run();
@@ -26,5 +28,6 @@ class Monitor {
   bool progress;
   std::atomic<bool> done;
   std::atomic<int> signals;
+  std::atomic<int> firstSignal;
   std::thread thread;
 };

@@ -16,10 +16,11 @@
 #include "GraphFile.h"
 #include "ModuleLoader.h"
 #include "Monitor.h"
+#include "RunStatus.h"
 
 namespace {
 
-enum { kOk = 0, kGraphError = 2, kInterrupted = 130 };
+enum { kOk = 0, kFailed = 1, kGraphError = 2 };
 
 bool readFile(const std::string& path, std::string& text) {
   std::ifstream in(path, std::ios::binary);
@@ -122,8 +123,13 @@ int runGraph(const RunOptions& options) {
     if (monitor->interrupted()) break;
     graph.start(st.node, error);
   }
-  const bool interrupted = monitor->interrupted();
+  // The nodes write their last results as they go; a signal meanwhile still
+  // counts, and a second one still quits.
+  graph.destroyAll();
+  const int signal = monitor->stoppedBy();
   std::cout.flush();
   monitor.reset();
-  return interrupted ? kInterrupted : kOk;
+  // A result that was not written outweighs the stop: the run is not complete.
+  if (tarn_run_failures() > 0) return kFailed;
+  return signal ? 128 + signal : kOk;
 }

@@ -32,15 +32,19 @@ const char kHelp[] =
     "  start NAME                start the source NAME (after all nodes are set up)\n"
     "PORT is a port name or #k for port number k.\n"
     "\n"
-    "Ctrl-C stops the running source cleanly; a second Ctrl-C quits at once.\n"
+    "Ctrl-C or SIGTERM stops the running source cleanly and the results so far are\n"
+    "written; a second one quits at once. Result files are written under a hidden\n"
+    "temporary name and renamed when complete, so a failed write leaves the earlier\n"
+    "file of that name as it was.\n"
     "Plug-ins print to stdout; tarn's own messages go to stderr.\n"
     "\n"
     "Environment:\n"
     "  TARN_PLUGIN_PATH  colon-separated directories searched first for TYPE.tnp\n"
     "  MIDASDATA         directory searched for run files\n"
     "\n"
-    "Exit status: 0 done, 1 failure, 2 error in the graph or command line,\n"
-    "130 interrupted.\n";
+    "Exit status: 0 done, 1 failure (a result file not written, named on stderr),\n"
+    "2 error in the graph or command line, 130 stopped by Ctrl-C (SIGINT),\n"
+    "143 stopped by SIGTERM.\n";
 
 int usageError(const std::string& message) {
   std::cerr << "tarn: " << message << "\n" << kUsage;

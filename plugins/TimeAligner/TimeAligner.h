@@ -51,7 +51,7 @@ class TimeAligner : public TarnBase {
   void writeDifferenceFile(const std::string& file, const Histogram& h) const;
   void writeTable(const std::string& file, Module reference,
                   const std::map<Module, int32_t>& times) const;
-  void cannotWrite(const std::string& file) const;
+  void cannotWrite(const std::string& error) const;  // error: "PATH: reason"
 
   StrandEvent* lastEvent;
   std::set<Module> moduleSet;

@@ -5,8 +5,11 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
+
+class AtomicFile;
 
 namespace synth {
 
@@ -137,19 +140,21 @@ bool writeRun(const std::string& path, const std::vector<Event>& events, bool sw
 // The gzip stream carries no time stamp or name, so equal input gives equal files.
 class RunWriter {
  public:
-  RunWriter() = default;
-  ~RunWriter();  // closes without reporting
+  RunWriter();
+  ~RunWriter();  // a file not closed is discarded: an earlier one of its name stays
   RunWriter(const RunWriter&) = delete;
   RunWriter& operator=(const RunWriter&) = delete;
 
   bool open(const std::string& path, std::string& error);
   bool write(const std::vector<uint8_t>& bytes, std::string& error);
-  bool close(std::string& error);  // reports what the final flush found
+  // Renames the complete file over its name; reports what the final flush found.
+  bool close(std::string& error);
 
  private:
   std::string path;
-  void* plain = nullptr;  // FILE*
-  void* gz = nullptr;     // gzFile
+  std::unique_ptr<AtomicFile> file;
+  void* plain = nullptr;  // FILE*, the temporary file's stream
+  void* gz = nullptr;     // gzFile on the temporary file
 };
 
 }  // namespace synth

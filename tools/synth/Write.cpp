@@ -8,6 +8,7 @@
 
 #include <zlib.h>
 
+#include "AtomicFile.h"
 #include "Bytes.h"
 #include "MidasSynth.h"
 
@@ -54,30 +55,38 @@ std::vector<uint8_t> damageEvent(std::vector<uint8_t> encoded, Damage damage) {
   return encoded;
 }
 
+RunWriter::RunWriter() = default;
+
 RunWriter::~RunWriter() {
-  if (plain) std::fclose(static_cast<FILE*>(plain));
   if (gz) gzclose(static_cast<gzFile>(gz));
+  // The stream is the file's own; the file's end closes it and removes it.
 }
 
 bool RunWriter::open(const std::string& name, std::string& error) {
-  if (plain || gz) {
+  if (file) {
     error = "already open: " + path;
     return false;
   }
   path = name;
-  errno = 0;
+  file.reset(new AtomicFile(name));
+  if (!file->open()) {
+    error = file->error();
+    return false;
+  }
   if (endsWith(name, ".gz")) {
     // gzopen's own header carries no time stamp or file name: the output
     // depends on the data alone.
-    gz = gzopen(name.c_str(), "wb");
+    errno = 0;
+    gz = gzopen(file->tempPath().c_str(), "wb");
     if (!gz) {
       error = name + ": " + (errno ? std::strerror(errno) : "cannot open for gzip");
+      file->discard();
       return false;
     }
   } else {
-    plain = std::fopen(name.c_str(), "wb");
+    plain = file->stream();
     if (!plain) {
-      error = name + ": " + std::strerror(errno);
+      error = file->error();
       return false;
     }
   }
@@ -90,7 +99,7 @@ bool RunWriter::write(const std::vector<uint8_t>& bytes, std::string& error) {
   if (plain) {
     if (std::fwrite(bytes.data(), 1, bytes.size(), static_cast<FILE*>(plain)) == bytes.size())
       return true;
-    error = path + ": " + std::strerror(errno);
+    error = path + ": " + std::strerror(file->writeError() ? file->writeError() : errno);
     return false;
   }
   if (gz) {
@@ -112,27 +121,25 @@ bool RunWriter::write(const std::vector<uint8_t>& bytes, std::string& error) {
 }
 
 bool RunWriter::close(std::string& error) {
-  errno = 0;
-  if (plain) {
-    const int rc = std::fclose(static_cast<FILE*>(plain));
-    plain = nullptr;
-    if (rc != 0) {
-      error = path + ": " + std::strerror(errno);
-      return false;
-    }
-    return true;
+  if (!file) {
+    error = "not open";
+    return false;
   }
+  plain = nullptr;  // commit() closes it
   if (gz) {
+    errno = 0;
     const int rc = gzclose(static_cast<gzFile>(gz));
     gz = nullptr;
     if (rc != Z_OK) {
-      error = path + ": " + (rc == Z_ERRNO ? std::strerror(errno) : zError(rc));
+      error = path + ": " + (rc == Z_ERRNO ? std::strerror(errno ? errno : EIO) : zError(rc));
+      file.reset();
       return false;
     }
-    return true;
   }
-  error = "not open";
-  return false;
+  const bool ok = file->commit();
+  if (!ok) error = file->error();
+  file.reset();
+  return ok;
 }
 
 bool writeRun(const std::string& path, const std::vector<Event>& events, bool swapped,

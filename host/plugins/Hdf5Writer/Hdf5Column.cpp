@@ -1,6 +1,7 @@
 #include "Hdf5Column.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 
 namespace h5out {
@@ -31,7 +32,7 @@ bool Column::create(hid_t group, const std::string& name, hid_t t, std::string& 
             H5Pset_chunk_cache(access, 0, 0, 1.0) >= 0;
   if (ok) dataset = H5Dcreate2(group, name.c_str(), type, space, H5P_DEFAULT, create, access);
   if (dataset < 0) {
-    error = "cannot create dataset " + name;
+    error = failureReason("cannot create dataset " + name);
     return false;
   }
   buffer.reserve(chunk * elementSize);
@@ -41,14 +42,14 @@ bool Column::create(hid_t group, const std::string& name, hid_t t, std::string& 
 bool Column::write(const unsigned char* data, size_t n, std::string& error) {
   const hsize_t start = written, count = n, size = written + n;
   if (H5Dset_extent(dataset, &size) < 0) {
-    error = "cannot extend a dataset";
+    error = failureReason("cannot extend a dataset");
     return false;
   }
   Handle file(H5Dget_space(dataset), H5Sclose);
   Handle memory(H5Screate_simple(1, &count, nullptr), H5Sclose);
   if (file < 0 || memory < 0 || H5Sselect_hyperslab(file, H5S_SELECT_SET, &start, nullptr, &count, nullptr) < 0 ||
       H5Dwrite(dataset, type, memory, file, H5P_DEFAULT, data) < 0) {
-    error = "cannot write a dataset";
+    error = failureReason("cannot write a dataset");
     return false;
   }
   written += n;
@@ -85,12 +86,36 @@ bool Column::close(std::string& error) {
   bool ok = buffer.empty() || write(buffer.data(), buffer.size() / elementSize, error);
   buffer = std::vector<unsigned char>();
   if (H5Dclose(dataset) < 0 && ok) {
-    error = "cannot close a dataset";
+    error = failureReason("cannot close a dataset");
     ok = false;
   }
   H5Tclose(type);
   dataset = type = -1;
   return ok;
+}
+
+void Column::abandon() {
+  buffer = std::vector<unsigned char>();
+  if (dataset >= 0) H5Dclose(dataset);
+  if (type >= 0) H5Tclose(type);
+  dataset = type = -1;
+}
+
+namespace {
+
+// The file drivers put "errno = N" into the message of a failed system call.
+herr_t findErrno(unsigned, const H5E_error2_t* record, void* found) {
+  const char* at = record->desc ? std::strstr(record->desc, "errno = ") : nullptr;
+  if (at && *static_cast<int*>(found) == 0) *static_cast<int*>(found) = std::atoi(at + 8);
+  return 0;
+}
+
+}  // namespace
+
+std::string failureReason(const std::string& otherwise) {
+  int err = 0;
+  H5Ewalk2(H5E_DEFAULT, H5E_WALK_DOWNWARD, findErrno, &err);
+  return err > 0 ? std::string(std::strerror(err)) : otherwise;
 }
 
 hid_t boolType() {

@@ -25,6 +25,8 @@ class Column {
   bool append(const void* data, size_t n, std::string& error);
   // Writes what is buffered (the last, partial chunk) and closes the dataset.
   bool close(std::string& error);
+  // Closes the dataset without writing what is buffered (the file is lost).
+  void abandon();
 
  private:
   bool write(const unsigned char* data, size_t n, std::string& error);
@@ -55,6 +57,11 @@ class Handle {
   hid_t id;
   herr_t (*closer)(hid_t);
 };
+
+// The system's reason ("No space left on device") of the HDF5 call that just
+// failed, from the library's error stack, or `otherwise` when it names none.
+// Call it before any other HDF5 call, which would clear the stack.
+std::string failureReason(const std::string& otherwise);
 
 // The HDF5 type that h5py reads as numpy bool: an 8-bit enum FALSE = 0, TRUE = 1.
 hid_t boolType();

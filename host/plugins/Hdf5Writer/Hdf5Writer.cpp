@@ -5,6 +5,8 @@
 // (and of texts) with `inner_offsets` between the two. Each group's `event`
 // holds the number of the event each entry came from, since a property may be
 // missing from some events.
+#include <unistd.h>
+
 #include <cstring>
 #include <iostream>
 #include <map>
@@ -12,8 +14,10 @@
 #include <string>
 #include <vector>
 
+#include "AtomicFile.h"
 #include "Hdf5Column.h"
 #include "Plugin.h"
+#include "RunStatus.h"
 #include "StrandEvent.h"
 #include "TarnBase.h"
 
@@ -99,6 +103,7 @@ class Hdf5Writer : public TarnBase {
     StrandEvent* event = static_cast<StrandEvent*>(v);
     if (!event || event->layout) return;  // a layout event carries no values
     if (file < 0 && !openFile()) return;
+    if (lost) return;
     for (auto& entry : *event) {
       const StrandProperty& p = entry.second;
       if (!p.value) continue;  // no value in this event
@@ -112,10 +117,7 @@ class Hdf5Writer : public TarnBase {
         continue;
       }
       std::string error;
-      if (!append(g, p.value, error)) {
-        g.stopped = true;
-        std::cerr << name << ": property " << entry.first << ": " << error << "; not written from here on\n";
-      }
+      if (!append(g, p.value, error)) return abandon(error);
     }
     ++events;
   }
@@ -154,33 +156,111 @@ class Hdf5Writer : public TarnBase {
   bool openFile() {
     if (openFailed) return false;
     const std::string path = fileName.empty() ? name + ".h5" : fileName;
-    Handle access(H5Pcreate(H5P_FILE_ACCESS), H5Pclose);
-    setFlatAccess(access);
-    file = H5Fcreate(path.c_str(), H5F_ACC_TRUNC, H5P_DEFAULT, access >= 0 ? hid_t(access) : H5P_DEFAULT);
+    // Written under a temporary name beside the final one and renamed when
+    // closed without error: a failed run never leaves a half file.
+    out.reset(new AtomicFile(path));
+    std::string reason;
+    if (out->open()) {
+      Handle access(H5Pcreate(H5P_FILE_ACCESS), H5Pclose);
+      setFlatAccess(access);
+      file = H5Fcreate(out->tempPath().c_str(), H5F_ACC_TRUNC, H5P_DEFAULT,
+                       access >= 0 ? hid_t(access) : H5P_DEFAULT);
+      if (file < 0) reason = h5out::failureReason("the HDF5 library cannot create it");
+    } else {
+      reason = out->error().substr(path.size() + 2);  // the error names the path first
+    }
     if (file < 0) {
+      out.reset();
       openFailed = true;
-      std::cerr << name << ": cannot create HDF5 file " << path << "; events are not written\n";
+      std::cerr << name << ": cannot create HDF5 file " << path << ": " << reason
+                << "; events are not written" << std::endl;
+      tarn_run_failed();
       return false;
     }
     openPath = path;
     events = 0;
+    lost = false;
     return true;
+  }
+
+  // After the first failure nothing more goes into the file: it is released
+  // and removed, and the earlier file of its name stays as it was.
+  void abandon(const std::string& reason) {
+    if (lost) return;
+    lost = true;
+    say(reason);
+    releaseFile();
+  }
+
+  void say(const std::string& reason) {
+    std::cerr << name << ": cannot write " << openPath << ": " << reason
+              << "; nothing more is written, and an earlier file of that name stays as it was"
+              << std::endl;
+    tarn_run_failed();
+  }
+
+  // Closes every identifier of the file, the columns first with their last
+  // chunks unless the file is lost, then renames it over its name. The library
+  // must be able to close the file cleanly: a failed H5Fclose leaves it half
+  // torn down, and its exit-time cleanup then crashes on it. So the file is
+  // flushed first, and once it is lost it is emptied, which gives back the
+  // space its closing writes need. False when the file was not kept.
+  bool releaseFile() {
+    auto lose = [&](const std::string& reason) {
+      if (!lost) {
+        lost = true;
+        say(reason);
+      }
+      if (::truncate(out->tempPath().c_str(), 0) != 0) {
+        // Not emptied (it is in place, or gone): the close may still fail.
+      }
+    };
+    if (lost) lose("");
+    std::string error;
+    for (auto& entry : groups) {
+      Group& g = *entry.second;
+      for (Column* c : {&g.values, &g.offsets, &g.innerOffsets, &g.event}) {
+        if (lost) c->abandon();
+        else if (!c->close(error)) lose(error);
+      }
+      g.id.reset();
+    }
+    groups.clear();
+    if (!lost && !h5out::writeAttribute(file, "events", events))
+      lose(h5out::failureReason("cannot record the event count"));
+    if (!lost && H5Fflush(file, H5F_SCOPE_LOCAL) < 0) lose(h5out::failureReason("cannot flush the file"));
+    // Nothing of the file is left open unless a close above failed.
+    const unsigned inside = H5F_OBJ_DATASET | H5F_OBJ_GROUP | H5F_OBJ_DATATYPE | H5F_OBJ_ATTR | H5F_OBJ_LOCAL;
+    const ssize_t left = H5Fget_obj_count(file, inside);
+    if (left > 0) {
+      std::vector<hid_t> ids(static_cast<size_t>(left));
+      const ssize_t n = H5Fget_obj_ids(file, inside, ids.size(), ids.data());
+      for (ssize_t k = 0; k < n; ++k) dropId(ids[size_t(k)]);
+    }
+    if (H5Fclose(file) < 0) lose(h5out::failureReason("cannot close the file"));
+    file = -1;
+    if (lost) {
+      out.reset();  // removes the temporary file
+      return false;
+    }
+    const bool kept = out->commit();
+    if (!kept) {
+      lost = true;
+      say(out->error().substr(out->finalPath().size() + 2));
+    }
+    out.reset();
+    return kept;
+  }
+
+  // Gives up every reference to `id` (a failed close can leave one).
+  static void dropId(hid_t id) {
+    for (int k = 0; k < 64 && H5Iis_valid(id) > 0 && H5Idec_ref(id) >= 0; ++k) {
+    }
   }
 
   void closeFile() {
     if (file < 0) return;
-    std::string error;
-    for (auto& entry : groups) {
-      Group& g = *entry.second;
-      for (Column* c : {&g.values, &g.offsets, &g.innerOffsets, &g.event})
-        if (!c->close(error)) std::cerr << name << ": property " << entry.first << ": " << error << "\n";
-      g.id.reset();
-    }
-    groups.clear();
-    if (!h5out::writeAttribute(file, "events", events))
-      std::cerr << name << ": cannot record the event count in " << openPath << "\n";
-    if (H5Fclose(file) < 0) std::cerr << name << ": cannot close " << openPath << "\n";
-    file = -1;
+    releaseFile();
   }
 
   Group& groupFor(const std::string& property, tarn_type type) {
@@ -280,7 +360,9 @@ class Hdf5Writer : public TarnBase {
   Handle boolean;
   std::string fileName, openPath;
   bool openFailed = false;
+  bool lost = false;  // a write failed: the file is not kept
   hid_t file = -1;
+  std::unique_ptr<AtomicFile> out;
   int64_t events = 0;  // since the file was opened
   std::map<std::string, std::unique_ptr<Group>> groups;
 };

@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
-#include <fstream>
+
+#include "AtomicFile.h"
 
 namespace hist {
 
@@ -117,18 +119,22 @@ std::string number(double x) {
   return std::string(buffer, result.ptr);
 }
 
-bool writeCsv(const Histogram& h, const std::string& path) {
-  std::ofstream out(path, std::ios::trunc);
-  if (!out) return false;
-  const std::vector<double>& e = h.edges();
-  out << "low,high,count\n";
-  out << "-inf," << number(e.front()) << "," << h.underflow() << "\n";
-  for (size_t i = 0; i < h.counts().size(); ++i)
-    out << number(e[i]) << "," << number(e[i + 1]) << "," << h.counts()[i] << "\n";
-  out << number(e.back()) << ",inf," << h.overflow() << "\n";
-  if (h.nans()) out << "nan,nan," << h.nans() << "\n";
-  out.close();
-  return bool(out);
+bool writeCsv(const Histogram& h, const std::string& path, std::string& error) {
+  AtomicFile file(path);
+  std::FILE* out = file.open() ? file.stream() : nullptr;
+  if (out) {
+    const std::vector<double>& e = h.edges();
+    std::fputs("low,high,count\n", out);
+    std::fprintf(out, "-inf,%s,%llu\n", number(e.front()).c_str(), (unsigned long long)h.underflow());
+    for (size_t i = 0; i < h.counts().size() && !std::ferror(out); ++i)
+      std::fprintf(out, "%s,%s,%llu\n", number(e[i]).c_str(), number(e[i + 1]).c_str(),
+                   (unsigned long long)h.counts()[i]);
+    std::fprintf(out, "%s,inf,%llu\n", number(e.back()).c_str(), (unsigned long long)h.overflow());
+    if (h.nans()) std::fprintf(out, "nan,nan,%llu\n", (unsigned long long)h.nans());
+  }
+  if (file.commit()) return true;
+  error = file.error();
+  return false;
 }
 
 }  // namespace hist

@@ -57,11 +57,13 @@ bool parseOverride(const std::string& text, std::string& name, std::vector<doubl
 std::string number(double x);
 
 // Writes "low,high,count" rows: "-inf,LOW" underflow, the bins, "HIGH,inf"
-// overflow, and "nan,nan" when NaN values came. False when writing failed.
-bool writeCsv(const Histogram& h, const std::string& path);
+// overflow, and "nan,nan" when NaN values came. The file is replaced only when
+// complete; false with `error` ("PATH: reason") when it was not written.
+bool writeCsv(const Histogram& h, const std::string& path, std::string& error);
 
-// Draws the histogram as a PNG through PLplot's cairo device. False (with
-// `error` set) when the device is missing or the file was not written.
+// Draws the histogram as a PNG through PLplot's cairo device, replacing the
+// file only when complete. False (with `error` set) when the device is missing
+// or the file was not written.
 bool writePng(const Histogram& h, const std::string& path, const std::string& title,
               const std::string& xLabel, std::string& error);
 

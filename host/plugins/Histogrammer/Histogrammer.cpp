@@ -11,6 +11,7 @@
 
 #include "Histogram.h"
 #include "Plugin.h"
+#include "RunStatus.h"
 #include "StrandEvent.h"
 #include "TarnBase.h"
 
@@ -184,15 +185,21 @@ class Histogrammer : public TarnBase {
       auto unit = units.find(entry.first);
       const std::string axis = entry.first + (unit != units.end() ? " [" + unit->second + "]" : "");
       std::string error;
-      if (!hist::writeCsv(*s.h, path + ".csv")) {
-        std::cerr << name << ": cannot write " << path << ".csv\n";
-        continue;
-      }
-      if (!hist::writePng(*s.h, path + ".png", base + ": " + entry.first, axis, error))
-        std::cerr << name << ": " << error << "\n";
-      std::cout << name << ": " << path << ".csv, .png: " << s.h->entries() << " entries, mean "
-                << s.h->mean() << ", RMS " << s.h->rms() << std::endl;
+      const bool csv = hist::writeCsv(*s.h, path + ".csv", error);
+      if (!csv) failed("cannot write " + error);
+      const bool png = hist::writePng(*s.h, path + ".png", base + ": " + entry.first, axis, error);
+      if (!png) failed(error);
+      if (!csv && !png) continue;  // no success line for what was not written
+      std::cout << name << ": " << path << (csv && png ? ".csv, .png" : csv ? ".csv" : ".png")
+                << ": " << s.h->entries() << " entries, mean " << s.h->mean() << ", RMS "
+                << s.h->rms() << std::endl;
     }
+  }
+
+  // A result not written: said on stderr, and the run ends with a failing status.
+  void failed(const std::string& message) {
+    std::cerr << name << ": " << message << std::endl;
+    tarn_run_failed();
   }
 
   std::set<std::string> chosen;

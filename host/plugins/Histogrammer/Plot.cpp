@@ -1,6 +1,4 @@
 // The PNG of a histogram, drawn by PLplot (cairo PNG device).
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -8,6 +6,7 @@
 
 #include <plplot/plstream.h>
 
+#include "AtomicFile.h"
 #include "Histogram.h"
 
 namespace hist {
@@ -54,11 +53,13 @@ bool writePng(const Histogram& h, const std::string& path, const std::string& ti
     error = std::string("PLplot has no '") + kDevice + "' device (Debian: plplot-driver-cairo)";
     return false;
   }
-  // PLplot ends the process when it cannot open its file: find out first.
-  if (FILE* f = std::fopen(path.c_str(), "wb")) {
-    std::fclose(f);
-  } else {
-    error = "cannot write " + path + ": " + std::strerror(errno);
+  // PLplot is handed the stream of a temporary file: it never opens a file
+  // itself (it would end the process when it cannot), and the reason of a
+  // failed write is kept by the stream, which PLplot knows nothing of.
+  AtomicFile file(path);
+  std::FILE* out = file.open() ? file.stream() : nullptr;
+  if (!out) {
+    error = file.error();
     return false;
   }
 
@@ -84,7 +85,7 @@ bool writePng(const Histogram& h, const std::string& path, const std::string& ti
   {
     plstream pls;
     pls.sdev(kDevice);
-    pls.sfnam(path.c_str());
+    pls.sfile(out);
     pls.spage(0, 0, 1000, 700, 0, 0);
     pls.scol0(0, 255, 255, 255);  // background
     pls.scol0(1, 0, 0, 0);        // axes and text
@@ -130,14 +131,15 @@ bool writePng(const Histogram& h, const std::string& path, const std::string& ti
                PL_POSITION_RIGHT | PL_POSITION_OUTSIDE, 0.02, 0.0, 0.04, 0, 1, 1,
                0, 0, n, options, 0.8, 0.8, 1.8, 0.0, textColours, texts, nullptr, nullptr, nullptr,
                nullptr, lineColours, lineStyles, lineWidths, nullptr, nullptr, nullptr, nullptr);
-  }  // the stream's end writes the file
+  }  // the stream's end writes the image
 
-  struct stat st;
-  if (stat(path.c_str(), &st) != 0 || st.st_size == 0) {
-    error = "PLplot wrote nothing to " + path;
+  if (file.bytesWritten() == 0 && !file.writeError()) {
+    error = path + ": PLplot wrote nothing";
     return false;
   }
-  return true;
+  if (file.commit()) return true;
+  error = file.error();
+  return false;
 }
 
 }  // namespace hist

@@ -262,7 +262,8 @@ TEST_F(Hdf5WriterTest, AFileThatCannotBeMadeIsReportedOnceAndANewNameIsTaken) {
     w->SetInput(0, &e);
   }
   EXPECT_EQ(testing::internal::GetCapturedStderr(),
-            "w: cannot create HDF5 file " + dir.path() + "/no/such/dir/x.h5; events are not written\n");
+            "w: cannot create HDF5 file " + dir.path() +
+                "/no/such/dir/x.h5: No such file or directory; events are not written\n");
   EXPECT_EQ(H5File(file()).read<int>("X/values"), seq<int>({1}));
 }
 
