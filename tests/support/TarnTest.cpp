@@ -1,5 +1,6 @@
 #include "TarnTest.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -8,8 +9,10 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <iostream>
+#include <sstream>
 #include <stdexcept>
 #include <thread>
 
@@ -75,7 +78,8 @@ static int tempFile() {
   return fd;
 }
 
-RunResult runTarn(const std::vector<std::string>& args, int interruptAfterMs, int secondAfterMs) {
+RunResult runTarn(const std::vector<std::string>& args, int interruptAfterMs, int secondAfterMs,
+                  int signal) {
   int out = tempFile(), err = tempFile();
   flushAll();
   pid_t pid = ::fork();
@@ -94,10 +98,10 @@ RunResult runTarn(const std::vector<std::string>& args, int interruptAfterMs, in
   }
   if (interruptAfterMs >= 0) {
     std::this_thread::sleep_for(std::chrono::milliseconds(interruptAfterMs));
-    ::kill(pid, SIGINT);
+    ::kill(pid, signal);
     if (secondAfterMs >= 0) {
       std::this_thread::sleep_for(std::chrono::milliseconds(secondAfterMs));
-      ::kill(pid, SIGINT);
+      ::kill(pid, signal);
     }
   }
   int status = 0;
@@ -109,6 +113,22 @@ RunResult runTarn(const std::vector<std::string>& args, int interruptAfterMs, in
   ::close(out);
   ::close(err);
   return r;
+}
+
+std::set<std::string> namesIn(const std::string& dir) {
+  std::set<std::string> names;
+  DIR* d = ::opendir(dir.c_str());
+  while (dirent* e = d ? ::readdir(d) : nullptr)
+    if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0) names.insert(e->d_name);
+  if (d) ::closedir(d);
+  return names;
+}
+
+std::string contentOf(const std::string& path) {
+  std::ifstream f(path, std::ios::binary);
+  std::ostringstream s;
+  s << f.rdbuf();
+  return s.str();
 }
 
 TempDir::TempDir() {

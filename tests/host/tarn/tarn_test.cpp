@@ -5,6 +5,7 @@
 
 namespace {
 
+using tarntest::namesIn;
 using tarntest::runTarn;
 
 TEST(TarnCommand, HelpVersionAndUsage) {
@@ -154,6 +155,41 @@ TEST(TarnRun, ProgressLineOnRequest) {
   EXPECT_EQ(r.err.substr(r.err.size() - 4), "\r\033[K");  // cleared at the end
   auto quiet = runTarn({"run", g});  // stderr is no terminal here
   EXPECT_EQ(quiet.err, "");
+}
+
+// A graph of a source that runs until stopped, writing spectra and an HDF5 file into `dir`.
+std::string endlessAnalysis(const tarntest::TempDir& dir) {
+  return dir.write("endless.tarn",
+                   "node gen StrandEventGenerator\n"
+                   "node hist Histogrammer\n"
+                   "node h5 Hdf5Writer\n"
+                   "set gen.steps 0\n"
+                   "set gen.interval 0.002\n"
+                   "set hist.properties Serial\n"
+                   "set hist.prefix " + dir.path() + "/s\n"
+                   "set h5.file " + dir.path() + "/s.h5\n"
+                   "connect gen.fevent hist.fevent\n"
+                   "connect gen.fevent h5.fevent\n"
+                   "start gen\n");
+}
+
+TEST(TarnRun, SigtermStopsTheRunAsCtrlCDoesAndTheResultsAreWritten) {
+  tarntest::TempDir dir;
+  auto r = runTarn({"run", endlessAnalysis(dir)}, 400, -1, SIGTERM);
+  EXPECT_EQ(r.status, 143) << r.err;
+  EXPECT_NE(r.err.find("terminated, stopping the run"), std::string::npos) << r.err;
+  EXPECT_EQ(namesIn(dir.path()), (std::set<std::string>{"endless.tarn", "s.h5", "s_Serial.csv", "s_Serial.png"}));
+  EXPECT_NE(r.out.find("hist: " + dir.path() + "/s_Serial.csv, .png: "), std::string::npos) << r.out;
+}
+
+TEST(TarnRun, AKilledRunLeavesNoFileUnderAResultsName) {
+  tarntest::TempDir dir;
+  auto r = runTarn({"run", endlessAnalysis(dir)}, 400, -1, SIGKILL);
+  EXPECT_EQ(r.status, 128 + SIGKILL);
+  for (const std::string& name : namesIn(dir.path())) {
+    if (name != "endless.tarn")
+      EXPECT_TRUE(name[0] == '.' && name.size() > 4 && name.substr(name.size() - 4) == ".tmp") << name;
+  }
 }
 
 }  // namespace

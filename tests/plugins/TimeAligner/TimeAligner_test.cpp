@@ -12,6 +12,7 @@
 
 #include "MidasSynth.h"
 #include "ModuleBanks.h"
+#include "RunStatus.h"
 #include "StrandEvent.h"
 #include "TarnTest.h"
 
@@ -468,7 +469,9 @@ TEST(TimeAligner, AFileThatCannotBeCreatedIsNamedOnStandardError) {
   Aligner a;
   a.set("write_debug", "1");
   for (int k = 0; k < 3; ++k) a.pair(5, 3, 250);
+  const unsigned failuresBefore = tarn_run_failures();
   EndOfRun r = a.eor("missing/7");
+  EXPECT_EQ(tarn_run_failures(), failuresBefore + 3);  // found by the host it runs in
   EXPECT_EQ(r.out,
             "Most connections (1) for module 5\n\"Real\" coincidences found for:\n5\t3\n"
             "0 wonky events (Empty time vectors and such, probably noise.)\n");
