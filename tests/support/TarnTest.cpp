@@ -3,9 +3,11 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/mount.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -147,6 +149,31 @@ std::string TempDir::write(const std::string& name, const std::string& content) 
   std::ofstream f(p, std::ios::binary);
   f << content;
   return p;
+}
+
+Tmpfs::Tmpfs(size_t bytes) {
+  const std::string size = "size=" + std::to_string(bytes);
+  mounted = ::mount("tmpfs", dir.path().c_str(), "tmpfs", MS_NOSUID | MS_NODEV, size.c_str()) == 0;
+  if (!mounted) why = std::strerror(errno);
+}
+
+Tmpfs::~Tmpfs() {
+  if (mounted && ::umount(dir.path().c_str()) != 0) ::umount2(dir.path().c_str(), MNT_DETACH);
+}
+
+bool Tmpfs::readOnly() {
+  return ::mount(nullptr, path().c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr) == 0;
+}
+
+bool Tmpfs::fill(size_t leave) {
+  const std::string filler = path() + "/filler";
+  FILE* f = std::fopen(filler.c_str(), "w");
+  if (!f) return false;
+  static const char block[4096] = {};
+  size_t size = 0;
+  while (std::fwrite(block, 1, sizeof block, f) == sizeof block) size += sizeof block;
+  std::fclose(f);
+  return ::truncate(filler.c_str(), off_t(size > leave ? size - leave : 0)) == 0;
 }
 
 }  // namespace tarntest

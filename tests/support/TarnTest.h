@@ -75,4 +75,24 @@ class TempDir {
   std::string dir;
 };
 
+// A tmpfs of its own at a fresh directory, unmounted when the object goes.
+// Mounting needs root: `mounted` is false otherwise, and `why` says why.
+class Tmpfs {
+ public:
+  explicit Tmpfs(size_t bytes);
+  ~Tmpfs();
+  Tmpfs(const Tmpfs&) = delete;
+  Tmpfs& operator=(const Tmpfs&) = delete;
+  const std::string& path() const { return dir.path(); }
+  bool readOnly();  // remounts it read-only
+  // Takes all the space but `leave` bytes with the file "filler"; false when it cannot.
+  bool fill(size_t leave);
+
+  bool mounted;
+  std::string why;
+
+ private:
+  TempDir dir;
+};
+
 }  // namespace tarntest

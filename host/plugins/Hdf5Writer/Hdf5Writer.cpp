@@ -97,13 +97,14 @@ class Hdf5Writer : public TarnBase {
     closeFile();
     fileName = f;
     openFailed = false;
+    lost = false;
   }
 
   void write(void* v) {
     StrandEvent* event = static_cast<StrandEvent*>(v);
     if (!event || event->layout) return;  // a layout event carries no values
+    if (lost) return;  // until another file is named
     if (file < 0 && !openFile()) return;
-    if (lost) return;
     for (auto& entry : *event) {
       const StrandProperty& p = entry.second;
       if (!p.value) continue;  // no value in this event
@@ -179,7 +180,6 @@ class Hdf5Writer : public TarnBase {
     }
     openPath = path;
     events = 0;
-    lost = false;
     return true;
   }
 

@@ -133,7 +133,7 @@ bool writeCsv(const Histogram& h, const std::string& path, std::string& error) {
     if (h.nans()) std::fprintf(out, "nan,nan,%llu\n", (unsigned long long)h.nans());
   }
   if (file.commit()) return true;
-  error = file.error();
+  error = "cannot write " + file.error();
   return false;
 }
 

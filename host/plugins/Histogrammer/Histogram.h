@@ -58,7 +58,7 @@ std::string number(double x);
 
 // Writes "low,high,count" rows: "-inf,LOW" underflow, the bins, "HIGH,inf"
 // overflow, and "nan,nan" when NaN values came. The file is replaced only when
-// complete; false with `error` ("PATH: reason") when it was not written.
+// complete; false with `error` ("cannot write PATH: reason") when it was not written.
 bool writeCsv(const Histogram& h, const std::string& path, std::string& error);
 
 // Draws the histogram as a PNG through PLplot's cairo device, replacing the

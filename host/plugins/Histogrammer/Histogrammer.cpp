@@ -186,7 +186,7 @@ class Histogrammer : public TarnBase {
       const std::string axis = entry.first + (unit != units.end() ? " [" + unit->second + "]" : "");
       std::string error;
       const bool csv = hist::writeCsv(*s.h, path + ".csv", error);
-      if (!csv) failed("cannot write " + error);
+      if (!csv) failed(error);
       const bool png = hist::writePng(*s.h, path + ".png", base + ": " + entry.first, axis, error);
       if (!png) failed(error);
       if (!csv && !png) continue;  // no success line for what was not written

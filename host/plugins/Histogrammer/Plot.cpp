@@ -59,7 +59,7 @@ bool writePng(const Histogram& h, const std::string& path, const std::string& ti
   AtomicFile file(path);
   std::FILE* out = file.open() ? file.stream() : nullptr;
   if (!out) {
-    error = file.error();
+    error = "cannot write " + file.error();
     return false;
   }
 
@@ -134,11 +134,11 @@ bool writePng(const Histogram& h, const std::string& path, const std::string& ti
   }  // the stream's end writes the image
 
   if (file.bytesWritten() == 0 && !file.writeError()) {
-    error = path + ": PLplot wrote nothing";
+    error = "cannot write " + path + ": PLplot wrote nothing";
     return false;
   }
   if (file.commit()) return true;
-  error = file.error();
+  error = "cannot write " + file.error();
   return false;
 }
 

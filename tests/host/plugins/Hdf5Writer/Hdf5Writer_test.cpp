@@ -5,6 +5,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "RunStatus.h"
 #include "StrandEvent.h"
 #include "TarnTest.h"
 
@@ -265,6 +266,34 @@ TEST_F(Hdf5WriterTest, AFileThatCannotBeMadeIsReportedOnceAndANewNameIsTaken) {
             "w: cannot create HDF5 file " + dir.path() +
                 "/no/such/dir/x.h5: No such file or directory; events are not written\n");
   EXPECT_EQ(H5File(file()).read<int>("X/values"), seq<int>({1}));
+}
+
+TEST_F(Hdf5WriterTest, AFullDiskStopsTheFileWithOneMessageAndReleasesEveryIdentifier) {
+  tarntest::Tmpfs disk(256 << 10);
+  if (!disk.mounted) GTEST_SKIP() << "cannot mount a tmpfs (" << disk.why << "); needs root";
+  const std::string path = disk.path() + "/out.h5";
+  std::ofstream(path) << "earlier results\n";
+  std::vector<double> noise(4096);
+  StrandEvent e;
+  e["Noise"] = StrandProperty(TARN_DOUBLE_V, StrandBinning(), &noise);
+  e["Serial"] = StrandProperty(TARN_INT, StrandBinning(), &noise);
+  const unsigned failuresBefore = tarn_run_failures();
+  testing::internal::CaptureStderr();
+  {
+    tarntest::Node w("Hdf5Writer", "w");
+    w->SetInput("file", path);
+    for (int k = 0; k < 200; ++k) {
+      for (double& x : noise) x = std::rand();  // does not compress away
+      w->SetInput(0, &e);
+    }
+  }
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "w: cannot write " + path + ": No space left on device; nothing more is written, "
+            "and an earlier file of that name stays as it was\n");
+  EXPECT_EQ(tarn_run_failures(), failuresBefore + 1);
+  EXPECT_EQ(H5Fget_obj_count(H5F_OBJ_ALL, H5F_OBJ_ALL), 0);  // nothing left for the library's cleanup
+  EXPECT_TRUE(tarntest::contentOf(path) == "earlier results\n");
+  EXPECT_EQ(tarntest::namesIn(disk.path()), std::set<std::string>{"out.h5"});
 }
 
 TEST_F(Hdf5WriterTest, CtrlCClosesTheFileWithEveryEventSentSoFar) {
