@@ -42,9 +42,9 @@ const char kHelp[] =
     "  TARN_PLUGIN_PATH  colon-separated directories searched first for TYPE.tnp\n"
     "  MIDASDATA         directory searched for run files\n"
     "\n"
-    "Exit status: 0 done, 1 failure (a result file not written, named on stderr),\n"
-    "2 error in the graph or command line, 130 stopped by Ctrl-C (SIGINT),\n"
-    "143 stopped by SIGTERM.\n";
+    "Exit status: 0 done, 1 failure (such as a result file that was not written,\n"
+    "named on stderr), 2 error in the graph or command line, 130 stopped by Ctrl-C\n"
+    "(SIGINT), 143 stopped by SIGTERM.\n";
 
 int usageError(const std::string& message) {
   std::cerr << "tarn: " << message << "\n" << kUsage;
