@@ -6,7 +6,7 @@ BUILD_TYPE ?= RelWithDebInfo
 CMAKE_FLAGS ?=
 TARN := $(BUILD)/bin/tarn
 
-.PHONY: all deps configure build test demo vf48-sample bench clean test-asan test-tsan fuzz valgrind
+.PHONY: all deps configure build test demo vf48-sample bench clean test-asan test-tsan fuzz valgrind package
 
 all: build
 
@@ -80,3 +80,8 @@ valgrind: build
 
 clean:
 	rm -rf $(BUILD) $(BENCH_BUILD) $(ASAN_BUILD) $(TSAN_BUILD) $(FUZZ_BUILD)
+
+# A Debian package of the installed tree: $(BUILD)/tarn_VERSION_ARCH.deb.
+package: build
+	@cd $(BUILD) && cpack -G DEB >/dev/null
+	@ls $(BUILD)/tarn_*.deb
