@@ -22,6 +22,7 @@ for graph in "$root"/examples/*.tarn; do
   name=$(basename "$graph")
   count=$((count + 1))
   if (cd "$work" && valgrind -q --error-exitcode=99 --leak-check=full --show-leak-kinds=definite \
+        --suppressions="$root/scripts/valgrind.supp" \
         --errors-for-leak-kinds=definite --track-origins=yes "$build/bin/tarn" "${args[@]}" \
         >/dev/null 2>"$work/$name.log"); then
     echo "valgrind: $name clean"
