@@ -188,10 +188,13 @@ bool mergeTables(const std::string& target, const std::vector<Source>& sources) 
   splitStem(stem, prefix, property);
   if (!png.open() || !hist::writePng(*sum, png.tempPath(), prefix + ": " + property, property, error) ||
       !png.commit()) {
+    // Name the plot by its final path, not the temporary one it was drawn to.
+    const size_t temp = error.find(png.tempPath());
+    if (temp != std::string::npos) error.replace(temp, png.tempPath().size(), png.finalPath());
     std::cerr << "tarn merge: " << (png.error().empty() ? error : "cannot write " + png.error()) << "\n";
     return false;
   }
-  std::cout << target << ", .png: " << merged << " runs, " << sum->entries() << " entries\n";
+  std::cout << target << ", .png: " << merged << (merged == 1 ? " run, " : " runs, ") << sum->entries() << " entries\n";
   return clean;
 }
 

@@ -384,7 +384,7 @@ bool mergeHdf5(const std::string& target, const std::vector<Source>& sources) {
     std::cerr << "tarn merge: cannot write " << out.error() << "\n";
     return false;
   }
-  std::cout << target << ": " << files.size() << " runs, " << events << " events\n";
+  std::cout << target << ": " << files.size() << (files.size() == 1 ? " run, " : " runs, ") << events << " events\n";
   return clean;
 }
 
