@@ -31,4 +31,8 @@ bool finishedRuns(const std::string& dir, std::vector<Run>& runs, std::string& e
 bool mergeTables(const std::string& target, const std::vector<Source>& sources);
 bool mergeHdf5(const std::string& target, const std::vector<Source>& sources);
 
+// True once an HDF5 file failed to close (a full disk): the library would try
+// again at exit and crash, so the process must end without its exit handlers.
+bool hdf5CloseFailed();
+
 }  // namespace merge

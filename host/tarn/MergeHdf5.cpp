@@ -282,9 +282,13 @@ bool sameValueType(hid_t group, hid_t type) {
   return t >= 0 && H5Tequal(t, type) > 0;
 }
 
+bool closeFailed = false;
+
 std::string systemReason() { return errno ? std::string(": ") + std::strerror(errno) : std::string(); }
 
 }  // namespace
+
+bool hdf5CloseFailed() { return closeFailed; }
 
 bool mergeHdf5(const std::string& target, const std::vector<Source>& sources) {
   bool clean = true;
@@ -372,9 +376,10 @@ bool mergeHdf5(const std::string& target, const std::vector<Source>& sources) {
   }
   joined.clear();
   errno = 0;
-  if (H5Fclose(file) < 0 && ok) {
+  if (H5Fclose(file) < 0) {
+    closeFailed = true;
+    if (ok) error = target + ": cannot close" + systemReason();
     ok = false;
-    error = target + ": cannot close" + systemReason();
   }
   if (!ok) {
     std::cerr << "tarn merge: " << error << "; nothing written for " << target << "\n";

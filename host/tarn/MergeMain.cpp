@@ -11,6 +11,7 @@
 #include <hdf5.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <iostream>
 #include <map>
@@ -138,6 +139,12 @@ int main(int argc, char** argv) {
   if (matched.empty()) {
     std::cerr << "tarn merge: the finished runs in " << dir << " hold no result files\n";
     clean = false;
+  }
+  if (merge::hdf5CloseFailed()) {
+    // What failed to close is discarded and all else is closed: nothing is lost.
+    std::cout.flush();
+    std::cerr.flush();
+    std::_Exit(1);
   }
   return clean ? 0 : 1;
 }

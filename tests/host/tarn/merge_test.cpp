@@ -2,6 +2,7 @@
 // one `tarn run` of the batch example per synthesised run into DIR/NAME/, and
 // its status.json. The merge must read as one long run over both run files.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <fstream>
@@ -180,6 +181,28 @@ TEST_F(Merge, AFailedWriteIsNamedWithTheReasonAndFails) {
   auto none = runTarn({"merge", dir->path() + "/data"});  // no run directories
   EXPECT_EQ(none.status, 1);
   EXPECT_NE(none.err.find("no finished run"), std::string::npos);
+}
+
+// A real full disk under DIR/merged: the join runs out of space half-way.
+TEST_F(Merge, AFullDiskLeavesThePreviousFileAsItWas) {
+  if (::geteuid() != 0) GTEST_SKIP() << "mounting a small tmpfs needs root";
+  const std::string full = dir->path() + "/full", merged = full + "/merged";
+  for (const char* name : {"run00001", "run00002"})
+    ASSERT_EQ(shell("mkdir -p " + full + "/" + name + " && cp " + batch + "/" + name + "/spectra.h5 " + batch + "/" +
+                    name + "/status.json " + full + "/" + name + "/"),
+              0);
+  ASSERT_EQ(shell("mkdir -p " + merged), 0);
+  if (shell("mount -t tmpfs -o size=64k tmpfs " + merged) != 0) GTEST_SKIP() << "cannot mount a tmpfs";
+  spit(merged + "/spectra.h5", "the previous merge\n");
+  auto r = runTarn({"merge", full});
+  const std::string previous = slurp(merged + "/spectra.h5");
+  const int left = shell("test \"$(ls -A " + merged + ")\" = spectra.h5");  // no temporary file stays
+  EXPECT_EQ(shell("umount " + merged), 0);
+  EXPECT_EQ(r.status, 1) << r.err;  // not a crash in the library's exit handlers
+  EXPECT_NE(r.err.find("No space left on device; nothing written for " + merged + "/spectra.h5"), std::string::npos)
+      << r.err;
+  EXPECT_EQ(previous, "the previous merge\n");
+  EXPECT_EQ(left, 0);
 }
 
 }  // namespace
