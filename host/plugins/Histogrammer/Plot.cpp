@@ -1,6 +1,4 @@
 // The PNG of a histogram, drawn by PLplot (cairo PNG device).
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -44,6 +42,19 @@ std::string shortNumber(double x) {
   s.precision(6);
   s << x;
   return s.str();
+}
+
+// PLplot does not say when its device could not write the whole image (a full
+// disk): a PNG is complete only when it ends with its IEND chunk.
+bool completePng(const std::string& path) {
+  static const unsigned char kEnd[12] = {0, 0, 0, 0, 'I', 'E', 'N', 'D', 0xAE, 0x42, 0x60, 0x82};
+  FILE* f = std::fopen(path.c_str(), "rb");
+  if (!f) return false;
+  unsigned char tail[12];
+  const bool ok = std::fseek(f, -12, SEEK_END) == 0 && std::fread(tail, 1, 12, f) == 12 &&
+                  std::memcmp(tail, kEnd, 12) == 0;
+  std::fclose(f);
+  return ok;
 }
 
 }  // namespace
@@ -132,9 +143,8 @@ bool writePng(const Histogram& h, const std::string& path, const std::string& ti
                nullptr, lineColours, lineStyles, lineWidths, nullptr, nullptr, nullptr, nullptr);
   }  // the stream's end writes the file
 
-  struct stat st;
-  if (stat(path.c_str(), &st) != 0 || st.st_size == 0) {
-    error = "PLplot wrote nothing to " + path;
+  if (!completePng(path)) {
+    error = "cannot write " + path + ": the image ends short of its end chunk (disk full?)";
     return false;
   }
   return true;

@@ -183,26 +183,43 @@ TEST_F(Merge, AFailedWriteIsNamedWithTheReasonAndFails) {
   EXPECT_NE(none.err.find("no finished run"), std::string::npos);
 }
 
-// A real full disk under DIR/merged: the join runs out of space half-way.
+// A real full disk under DIR/merged: the plots and the join run out of space half-way.
 TEST_F(Merge, AFullDiskLeavesThePreviousFileAsItWas) {
   if (::geteuid() != 0) GTEST_SKIP() << "mounting a small tmpfs needs root";
   const std::string full = dir->path() + "/full", merged = full + "/merged";
-  for (const char* name : {"run00001", "run00002"})
-    ASSERT_EQ(shell("mkdir -p " + full + "/" + name + " && cp " + batch + "/" + name + "/spectra.h5 " + batch + "/" +
-                    name + "/status.json " + full + "/" + name + "/"),
+  for (const std::string name : {"run00001", "run00002"})
+    ASSERT_EQ(shell("mkdir -p " + full + "/" + name + " && cd " + batch + "/" + name + " && cp spectra.h5 status.json " +
+                    name + "_ADCValue.csv " + name + "_TDCValue.csv " + full + "/" + name + "/"),
               0);
   ASSERT_EQ(shell("mkdir -p " + merged), 0);
   if (shell("mount -t tmpfs -o size=64k tmpfs " + merged) != 0) GTEST_SKIP() << "cannot mount a tmpfs";
   spit(merged + "/spectra.h5", "the previous merge\n");
   auto r = runTarn({"merge", full});
   const std::string previous = slurp(merged + "/spectra.h5");
-  const int left = shell("test \"$(ls -A " + merged + ")\" = spectra.h5");  // no temporary file stays
+  const int left = shell("ls -A " + merged + " | grep -q '^[.]'");  // no temporary file stays
+  std::string plots[2], tables[2];
+  for (int k = 0; k < 2; ++k) {
+    plots[k] = slurp(merged + "/all_" + kProperties[2 * k + 1] + ".png");
+    tables[k] = slurp(merged + "/all_" + kProperties[2 * k + 1] + ".csv");
+  }
   EXPECT_EQ(shell("umount " + merged), 0);
+  for (int k = 0; k < 2; ++k) {
+    const std::string p = kProperties[2 * k + 1];
+    // A plot is whole, ending with its IEND chunk, or is not there and is named.
+    if (plots[k].empty()) {
+      EXPECT_NE(r.err.find("cannot write " + merged + "/all_" + p + ".png: "), std::string::npos) << r.err;
+    } else {
+      EXPECT_EQ(plots[k].substr(plots[k].size() - 8, 4), "IEND") << p;
+    }
+    if (!tables[k].empty()) {
+      EXPECT_EQ(tables[k], slurp(dir->path() + "/long/long_" + p + ".csv"));
+    }
+  }
   EXPECT_EQ(r.status, 1) << r.err;  // not a crash in the library's exit handlers
   EXPECT_NE(r.err.find("No space left on device; nothing written for " + merged + "/spectra.h5"), std::string::npos)
       << r.err;
   EXPECT_EQ(previous, "the previous merge\n");
-  EXPECT_EQ(left, 0);
+  EXPECT_NE(left, 0);
 }
 
 }  // namespace
