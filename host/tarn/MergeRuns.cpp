@@ -79,6 +79,21 @@ bool finishedRuns(const std::string& dir, std::vector<Run>& runs, std::string& e
   }
   ::closedir(d);
   std::sort(names.begin(), names.end());
+  // Runs of the manifest that never got a directory are named too.
+  std::ifstream manifest(dir + "/batch.json");
+  if (manifest) {
+    std::stringstream text;
+    text << manifest.rdbuf();
+    const nlohmann::json batch = nlohmann::json::parse(text.str(), nullptr, false);
+    const auto listed = batch.is_object() ? batch.find("runs") : batch.end();
+    if (batch.is_object() && listed != batch.end() && listed->is_array())
+      for (const nlohmann::json& r : *listed) {
+        const auto name = r.is_object() ? r.find("name") : r.end();
+        if (r.is_object() && name != r.end() && name->is_string() &&
+            !std::binary_search(names.begin(), names.end(), name->get<std::string>()))
+          std::cerr << "tarn merge: " << dir << "/" << name->get<std::string>() << ": no directory (not run); skipped\n";
+      }
+  }
   for (const std::string& name : names) {
     Run run;
     std::string why;

@@ -145,13 +145,16 @@ TEST_F(Merge, DamagedAndForeignFilesAreNamedAndNeverSummed) {
   // run00005 failed: its files are not even looked at.
   spit(bad + "/run00005/run00005_ADCValue.csv", "garbage");
   status(bad, 4, "run00005", "failed");
+  // run00006 is in the manifest only: never started.
+  spit(bad + "/batch.json", "{\"graph\": \"/g.tarn\", \"settings\": [], \"runs\": [{\"index\": 5, \"name\": "
+                            "\"run00006\", \"run\": \"data/run00006.mid.gz\"}]}\n");
 
   auto r = runTarn({"merge", bad});
   EXPECT_EQ(r.status, 1);
   for (const char* named :
        {"run00003/run00003_ADCValue.csv: no overflow row", "run00003/spectra.h5: not an HDF5 file, or cut short",
         "run00004/run00004_ADCChannel.csv: no 'low,high,count' header", "run00004/spectra.h5: not an HDF5",
-        "run00005: state failed: exit status 1; skipped"})
+        "run00005: state failed: exit status 1; skipped", "run00006: no directory (not run); skipped"})
     EXPECT_NE(r.err.find(named), std::string::npos) << named << "\n" << r.err;
   EXPECT_NE(r.err.find(one + "TDCChannel.csv and " + bad + "/run00004/run00004_TDCChannel.csv have different binnings"),
             std::string::npos)
