@@ -199,7 +199,7 @@ bool readRunFile(const Source& s, RunFile& f, std::string& why) {
 // A property of the joined file.
 struct Joined {
   Part first;
-  Handle values_type{-1, H5Tclose};
+  Handle valuesType{-1, H5Tclose};
   Handle group{-1, H5Gclose};
   Column values, offsets, innerOffsets, event, run;
   int64_t valueCount = 0, innerCount = 0;
@@ -240,12 +240,12 @@ bool copy(hid_t group, const char* name, hid_t type, hsize_t from, bool shifted,
 bool startJoined(hid_t file, const std::string& name, hid_t source, const Part& p, Joined& j, std::string& error) {
   j.first = p;
   Handle sourceValues(H5Dopen2(source, "values", H5P_DEFAULT), H5Dclose);
-  j.values_type.reset(sourceValues >= 0 ? H5Dget_type(sourceValues) : -1, H5Tclose);
+  j.valuesType.reset(sourceValues >= 0 ? H5Dget_type(sourceValues) : -1, H5Tclose);
   j.group.reset(H5Gcreate2(file, name.c_str(), H5P_DEFAULT, H5P_DEFAULT, H5P_DEFAULT), H5Gclose);
   const int64_t zero = 0;
-  bool ok = j.values_type >= 0 && j.group >= 0 && h5out::writeAttribute(j.group, "tarn_type", p.tarnType) &&
+  bool ok = j.valuesType >= 0 && j.group >= 0 && h5out::writeAttribute(j.group, "tarn_type", p.tarnType) &&
             h5out::writeAttribute(j.group, "type", p.typeLabel) &&
-            j.values.create(j.group, "values", j.values_type, error) &&
+            j.values.create(j.group, "values", j.valuesType, error) &&
             j.event.create(j.group, "event", H5T_NATIVE_INT64, error) &&
             j.run.create(j.group, "run", H5T_NATIVE_INT64, error);
   if (ok && p.depth >= 1)
@@ -260,7 +260,7 @@ bool startJoined(hid_t file, const std::string& name, hid_t source, const Part& 
 // One run's part of a property, appended as the same run's events would have
 // been by a writer that had already written `eventBase` events.
 bool appendPart(hid_t source, const Part& p, int64_t eventBase, long long runIndex, Joined& j, std::string& error) {
-  if (!copy(source, "values", j.values_type, 0, false, 0, j.values, error) ||
+  if (!copy(source, "values", j.valuesType, 0, false, 0, j.values, error) ||
       !copy(source, "event", H5T_NATIVE_INT64, 0, true, eventBase, j.event, error))
     return false;
   if (p.depth == 1 && !copy(source, "offsets", H5T_NATIVE_INT64, 1, true, j.valueCount, j.offsets, error))
@@ -342,7 +342,7 @@ bool mergeHdf5(const std::string& target, const std::vector<Source>& sources) {
       }
       if (j->stopped) continue;
       if (part->second.tarnType != j->first.tarnType || part->second.depth != j->first.depth ||
-          !sameValueType(group, j->values_type)) {
+          !sameValueType(group, j->valuesType)) {
         // A long run stops writing a property whose type changes; so does the join.
         j->stopped = true;
         std::cerr << "tarn merge: " << f.source->path << ": property " << part->first << " changed type from "
