@@ -10,6 +10,7 @@
 
 #include <hdf5.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -31,10 +32,15 @@ bool endsWith(const std::string& s, const std::string& end) {
   return s.size() >= end.size() && s.compare(s.size() - end.size(), end.size(), end) == 0;
 }
 
-std::string replaceAll(std::string s, const std::string& from, const std::string& to) {
-  for (size_t at = s.find(from); at != std::string::npos; at = s.find(from, at + to.size()))
-    s.replace(at, from.size(), to);
-  return s;
+// `path` with each whole-word `name` in it replaced by "all": not where it is
+// part of a longer word, so that a run named "a" leaves "spectra.h5" alone.
+std::string matchKey(std::string path, const std::string& name) {
+  auto word = [&](size_t i) { return i < path.size() && std::isalnum(static_cast<unsigned char>(path[i])); };
+  for (size_t at = path.find(name); at != std::string::npos; at = path.find(name, at + 1)) {
+    if ((at > 0 && word(at - 1)) || word(at + name.size())) continue;
+    path.replace(at, name.size(), "all");
+  }
+  return path;
 }
 
 // The regular files under `root` (paths relative to it), hidden ones (the
@@ -105,7 +111,7 @@ int main(int argc, char** argv) {
     std::set<std::string> keys;
     for (const std::string& f : files) {
       if (f == "stdout" || f == "stderr" || f == "status.json") continue;
-      const std::string key = replaceAll(f, run.name, "all");
+      const std::string key = matchKey(f, run.name);
       if (!keys.insert(key).second) {
         std::cerr << "tarn merge: " << dir << "/" << run.name << "/" << f << ": a second file that becomes " << key
                   << "; skipped\n";

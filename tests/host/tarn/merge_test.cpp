@@ -184,6 +184,13 @@ TEST_F(Merge, AFailedWriteIsNamedWithTheReasonAndFails) {
   auto none = runTarn({"merge", dir->path() + "/data"});  // no run directories
   EXPECT_EQ(none.status, 1);
   EXPECT_NE(none.err.find("no finished run"), std::string::npos);
+
+  // A run's name is replaced where it is a word of its own, not inside others.
+  const std::string shortName = dir->path() + "/short";
+  ASSERT_EQ(shell("mkdir -p " + shortName + "/a && cp " + batch + "/run00001/spectra.h5 " + shortName + "/a/"), 0);
+  status(shortName, 0, "a", "done");
+  EXPECT_EQ(runTarn({"merge", shortName}).status, 0);
+  EXPECT_TRUE(exists(shortName + "/merged/spectra.h5"));
 }
 
 // A real full disk under DIR/merged: the plots and the join run out of space half-way.
