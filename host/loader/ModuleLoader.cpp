@@ -8,13 +8,18 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <climits>
 #include <cstdlib>
 #include <set>
 
+#include "ExecutablePath.h"
 #include "TarnBase.h"
 
 #ifndef TARN_BUILD_PLUGIN_DIR
 #define TARN_BUILD_PLUGIN_DIR ""
+#endif
+#ifndef TARN_BUILD_DIR
+#define TARN_BUILD_DIR ""
 #endif
 #ifndef TARN_INSTALL_PLUGIN_DIR
 #define TARN_INSTALL_PLUGIN_DIR ""
@@ -27,20 +32,19 @@ static bool isDirectory(const std::string& p) {
   return ::stat(p.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-// An installed runner finds its plug-ins beside it (PREFIX/bin -> PREFIX/lib/tarn/plugins),
-// wherever the tree was installed; otherwise the configured prefix is used.
-static std::string installedPluginDir() {
-  char exe[4096];
-  ssize_t n = ::readlink("/proc/self/exe", exe, sizeof exe - 1);
-  if (n > 0) {
-    std::string path(exe, static_cast<size_t>(n));
-    size_t slash = path.rfind('/');
-    if (slash != std::string::npos) {
-      std::string dir = path.substr(0, slash) + "/../lib/tarn/plugins";
-      char real[4096];
-      if (isDirectory(dir) && ::realpath(dir.c_str(), real)) return real;
-    }
-  }
+// The plug-ins that belong to the running program, and only those: beside it
+// when installed (PREFIX/bin -> PREFIX/lib/tarn/plugins, wherever the tree was
+// copied), the build's own when it runs from the build tree, else the
+// configured install prefix. An installed runner never looks into the tree it
+// was built in.
+static std::string ownPluginDir() {
+  const std::string exe = executableDirectory();
+  if (exe.empty()) return TARN_INSTALL_PLUGIN_DIR;
+  char real[PATH_MAX];
+  const std::string beside = exe + "/../lib/tarn/plugins";
+  if (isDirectory(beside) && ::realpath(beside.c_str(), real)) return real;
+  const std::string build = ::realpath(TARN_BUILD_DIR, real) ? std::string(real) + "/" : std::string();
+  if (!build.empty() && (exe + "/").compare(0, build.size(), build) == 0) return TARN_BUILD_PLUGIN_DIR;
   return TARN_INSTALL_PLUGIN_DIR;
 }
 
@@ -56,8 +60,8 @@ std::vector<std::string> ModuleLoader::defaultSearchPath() {
       start = colon + 1;
     }
   }
-  for (const std::string& d : {std::string(TARN_BUILD_PLUGIN_DIR), installedPluginDir()})
-    if (!d.empty() && std::find(dirs.begin(), dirs.end(), d) == dirs.end()) dirs.push_back(d);
+  const std::string own = ownPluginDir();
+  if (!own.empty() && std::find(dirs.begin(), dirs.end(), own) == dirs.end()) dirs.push_back(own);
   return dirs;
 }
 

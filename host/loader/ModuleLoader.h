@@ -29,8 +29,9 @@ class ModuleLoader {
     bool shadowed;  // a directory earlier on the path has the same type
   };
 
-  // The directories of TARN_PLUGIN_PATH (colon-separated), then the build's
-  // plug-in directory, then the installed one.
+  // The directories of TARN_PLUGIN_PATH (colon-separated), then the plug-in
+  // directory of the running program: PREFIX/lib/tarn/plugins beside an
+  // installed one, the build's for a program of the build tree.
   static std::vector<std::string> defaultSearchPath();
 
   ModuleLoader();

@@ -13,3 +13,6 @@ struct RunOptions {
 int runGraph(const RunOptions& options);
 int inspectType(const std::string& type);
 int listTypes();
+// Replaces the process by the program `tool` beside tarn, given argv[0..argc);
+// returns only when it cannot be started.
+int runSiblingTool(const std::string& tool, int argc, char** argv);

@@ -15,6 +15,7 @@ const char kUsage[] =
     "usage: tarn [run] [OPTIONS] GRAPH   run the graph file GRAPH\n"
     "       tarn inspect TYPE            show a plug-in's description and ports\n"
     "       tarn list                    list the plug-ins on the search path\n"
+    "       tarn merge DIR               combine the results of a batch's runs into DIR/merged/\n"
     "       tarn --help | --version\n";
 
 const char kHelp[] =
@@ -68,6 +69,7 @@ int main(int argc, char** argv) {
     if (argc != 3) return usageError("inspect takes one plug-in type");
     return inspectType(argv[2]);
   }
+  if (first == "merge") return runSiblingTool("tarn-merge", argc - 2, argv + 2);
   if (first == "list") {
     if (argc != 2) return usageError("list takes no arguments");
     return listTypes();

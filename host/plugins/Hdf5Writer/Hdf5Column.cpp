@@ -118,6 +118,23 @@ std::string failureReason(const std::string& otherwise) {
   return err > 0 ? std::string(std::strerror(err)) : otherwise;
 }
 
+void setFlatAccess(hid_t access) {
+  if (access < 0) return;
+  H5Pset_libver_bounds(access, H5F_LIBVER_V110, H5F_LIBVER_LATEST);
+  H5AC_cache_config_t cache;
+  cache.version = H5AC__CURR_CACHE_CONFIG_VERSION;
+  if (H5Pget_mdc_config(access, &cache) >= 0) {
+    cache.set_initial_size = true;
+    cache.initial_size = 1 << 20;
+    cache.min_size = 1 << 20;
+    cache.max_size = 1 << 20;
+    cache.incr_mode = H5C_incr__off;
+    cache.flash_incr_mode = H5C_flash_incr__off;
+    cache.decr_mode = H5C_decr__off;
+    H5Pset_mdc_config(access, &cache);
+  }
+}
+
 hid_t boolType() {
   hid_t t = H5Tenum_create(H5T_NATIVE_INT8);
   for (int8_t v : {int8_t(0), int8_t(1)}) H5Tenum_insert(t, v ? "TRUE" : "FALSE", &v);

@@ -66,6 +66,12 @@ std::string failureReason(const std::string& otherwise);
 // The HDF5 type that h5py reads as numpy bool: an 8-bit enum FALSE = 0, TRUE = 1.
 hid_t boolType();
 
+// Index chunks of growing datasets with the newer file format's extensible
+// arrays instead of B-trees, and keep the metadata cache small and fixed: both
+// keep memory flat however long the run (readers need HDF5 1.10). `access` is
+// a file-access property list; a negative one is left alone.
+void setFlatAccess(hid_t access);
+
 // Attributes on a group or file.
 bool writeAttribute(hid_t object, const char* name, int64_t value);
 bool writeAttribute(hid_t object, const char* name, const std::string& value);

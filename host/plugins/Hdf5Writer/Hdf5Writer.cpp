@@ -23,6 +23,7 @@
 
 using h5out::Column;
 using h5out::Handle;
+using h5out::setFlatAccess;
 
 namespace {
 
@@ -133,26 +134,6 @@ class Hdf5Writer : public TarnBase {
     int64_t valueCount = 0, innerCount = 0;
     std::vector<unsigned char> bits;  // a vector<bool> as one byte per element
   };
-
-  // Index chunks of the growing datasets with the newer file format's
-  // extensible arrays instead of B-trees, and keep the metadata cache small and
-  // fixed: both keep memory flat however long the run (readers need HDF5 1.10).
-  static void setFlatAccess(hid_t access) {
-    if (access < 0) return;
-    H5Pset_libver_bounds(access, H5F_LIBVER_V110, H5F_LIBVER_LATEST);
-    H5AC_cache_config_t cache;
-    cache.version = H5AC__CURR_CACHE_CONFIG_VERSION;
-    if (H5Pget_mdc_config(access, &cache) >= 0) {
-      cache.set_initial_size = true;
-      cache.initial_size = 1 << 20;
-      cache.min_size = 1 << 20;
-      cache.max_size = 1 << 20;
-      cache.incr_mode = H5C_incr__off;
-      cache.flash_incr_mode = H5C_flash_incr__off;
-      cache.decr_mode = H5C_decr__off;
-      H5Pset_mdc_config(access, &cache);
-    }
-  }
 
   bool openFile() {
     if (openFailed) return false;

@@ -13,21 +13,24 @@ namespace hist {
 Histogram::Histogram(std::vector<double> edges)
     : binEdges(std::move(edges)), binCounts(binEdges.size() - 1, 0) {}
 
-void Histogram::fill(double x) {
+void Histogram::fill(double x, uint64_t times) {
+  if (times == 0) return;
   if (std::isnan(x)) {
-    ++notANumber;
+    notANumber += times;
   } else if (x < binEdges.front()) {
-    ++below;
+    below += times;
   } else if (x >= binEdges.back()) {
-    ++above;
+    above += times;
   } else {
     // The bin whose [low, high) holds x, so an edge value counts in the bin it opens.
     const size_t bin = size_t(std::upper_bound(binEdges.begin(), binEdges.end(), x) - binEdges.begin()) - 1;
-    ++binCounts[bin];
-    ++inRange;
+    binCounts[bin] += times;
+    inRange += times;
+    // Welford's update for `times` equal values; for one value exactly the single-value step.
+    const double n = double(times);
     const double delta = x - runningMean;
-    runningMean += delta / double(inRange);
-    sumSquares += delta * (x - runningMean);
+    runningMean += delta * n / double(inRange);
+    sumSquares += delta * (x - runningMean) * n;
   }
 }
 

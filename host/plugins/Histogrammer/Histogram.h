@@ -16,7 +16,9 @@ class Histogram {
   // `edges` strictly increasing, at least two.
   explicit Histogram(std::vector<double> edges);
 
-  void fill(double x);
+  void fill(double x) { fill(x, 1); }
+  // The value x, `times` times over (a bin of another histogram added to this one).
+  void fill(double x, uint64_t times);
 
   const std::vector<double>& edges() const { return binEdges; }
   const std::vector<uint64_t>& counts() const { return binCounts; }

@@ -330,7 +330,7 @@ TEST_F(Hdf5WriterTest, TheReadmeSnippetPlotsAProperty) {
   std::stringstream readme;
   readme << in.rdbuf();
   const std::string text = readme.str();
-  const size_t start = text.find("```python\n", text.find("### A worked analysis"));
+  const size_t start = text.find("```python\n", text.find("## A worked analysis"));
   ASSERT_NE(start, std::string::npos);
   const size_t end = text.find("```", start + 10);
   const std::string snippet = text.substr(start + 10, end - start - 10);

@@ -1,0 +1,38 @@
+// `tarn merge DIR`: the result files of a batch's finished runs, combined into
+// DIR/merged/ as one long run over all of them would have written them.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace merge {
+
+// A run of the batch whose status says it finished.
+struct Run {
+  std::string name;  // its {name}: the directory DIR/NAME/ holds its files
+  std::string file;  // the run file as given to the batch
+  long long index = 0;  // its place in the batch
+};
+
+// One run's copy of a result file.
+struct Source {
+  const Run* run;
+  std::string path;
+};
+
+// The finished runs under `dir`, in batch order; every run directory left out
+// is named on stderr with the reason. False (and `error`) when `dir` cannot be read.
+bool finishedRuns(const std::string& dir, std::vector<Run>& runs, std::string& error);
+
+// Each merge writes `target` (and, for a table, its plot) from `sources`, in run
+// order, through a temporary file renamed when complete. Files that are not what
+// they should be are named on stderr and left out; true only when every source
+// was merged and the result written.
+bool mergeTables(const std::string& target, const std::vector<Source>& sources);
+bool mergeHdf5(const std::string& target, const std::vector<Source>& sources);
+
+// True once an HDF5 file failed to close (a full disk): the library would try
+// again at exit and crash, so the process must end without its exit handlers.
+bool hdf5CloseFailed();
+
+}  // namespace merge

@@ -1,0 +1,109 @@
+// Which runs of a batch directory are merged: those whose status.json says
+// "done", in the order of their index.
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+
+#include <nlohmann/json.hpp>
+
+#include "Merge.h"
+
+namespace merge {
+
+namespace {
+
+bool isDirectory(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// The run's status, or false with `why` when it has none that says it finished.
+bool readStatus(const std::string& dir, const std::string& name, Run& run, std::string& why) {
+  const std::string path = dir + "/" + name + "/status.json";
+  std::ifstream in(path);
+  if (!in) {
+    why = errno == ENOENT ? "no status.json (not run, or not finished)" : std::string("status.json: ") + std::strerror(errno);
+    return false;
+  }
+  std::stringstream text;
+  text << in.rdbuf();
+  const nlohmann::json status = nlohmann::json::parse(text.str(), nullptr, false);
+  if (status.is_discarded() || !status.is_object()) {
+    why = "status.json is not a JSON object";
+    return false;
+  }
+  const auto state = status.find("state");
+  const auto index = status.find("index");
+  if (state == status.end() || !state->is_string() || index == status.end() || !index->is_number_integer()) {
+    why = "status.json has no state or index";
+    return false;
+  }
+  if (*state != "done") {
+    why = "state " + state->get<std::string>();
+    const auto reason = status.find("reason");
+    if (reason != status.end() && reason->is_string() && !reason->get<std::string>().empty())
+      why += ": " + reason->get<std::string>();
+    return false;
+  }
+  const auto recorded = status.find("name");
+  if (recorded != status.end() && (!recorded->is_string() || *recorded != name)) {
+    why = "status.json names another run (" + recorded->dump() + ")";
+    return false;
+  }
+  const auto file = status.find("run");
+  run.name = name;
+  run.file = file != status.end() && file->is_string() ? file->get<std::string>() : std::string();
+  run.index = index->get<long long>();
+  return true;
+}
+
+}  // namespace
+
+bool finishedRuns(const std::string& dir, std::vector<Run>& runs, std::string& error) {
+  DIR* d = ::opendir(dir.c_str());
+  if (!d) {
+    error = dir + ": " + std::strerror(errno);
+    return false;
+  }
+  std::vector<std::string> names;
+  while (dirent* e = ::readdir(d)) {
+    const std::string name = e->d_name;
+    if (name.empty() || name[0] == '.' || name == "merged") continue;
+    if (isDirectory(dir + "/" + name)) names.push_back(name);
+  }
+  ::closedir(d);
+  std::sort(names.begin(), names.end());
+  // Runs of the manifest that never got a directory are named too.
+  std::ifstream manifest(dir + "/batch.json");
+  if (manifest) {
+    std::stringstream text;
+    text << manifest.rdbuf();
+    const nlohmann::json batch = nlohmann::json::parse(text.str(), nullptr, false);
+    const auto listed = batch.is_object() ? batch.find("runs") : batch.end();
+    if (batch.is_object() && listed != batch.end() && listed->is_array())
+      for (const nlohmann::json& r : *listed) {
+        const auto name = r.is_object() ? r.find("name") : r.end();
+        if (r.is_object() && name != r.end() && name->is_string() &&
+            !std::binary_search(names.begin(), names.end(), name->get<std::string>()))
+          std::cerr << "tarn merge: " << dir << "/" << name->get<std::string>() << ": no directory (not run); skipped\n";
+      }
+  }
+  for (const std::string& name : names) {
+    Run run;
+    std::string why;
+    if (readStatus(dir, name, run, why))
+      runs.push_back(run);
+    else
+      std::cerr << "tarn merge: " << dir << "/" << name << ": " << why << "; skipped\n";
+  }
+  std::stable_sort(runs.begin(), runs.end(), [](const Run& a, const Run& b) { return a.index < b.index; });
+  return true;
+}
+
+}  // namespace merge

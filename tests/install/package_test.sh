@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# The Debian package as a new user on a cluster meets it: unpacked alone into a
+# scratch directory and run from elsewhere, with no TARN_PLUGIN_PATH, its
+# runner finds its own plug-ins and libraries and never the build tree.
+set -euo pipefail
+build=$(cd "$1" && pwd)
+if ! command -v dpkg-deb >/dev/null || ! command -v cpack >/dev/null; then
+  echo "package test: no dpkg-deb or cpack; skipped"
+  exit 77
+fi
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+work=$(cd "$work" && pwd -P)
+(cd "$build" && cpack -G DEB -B "$work/package" >/dev/null)
+deb=$(ls "$work"/package/tarn_*_*.deb)
+dpkg-deb -f "$deb" Depends | grep -q 'libhdf5' || { echo "no HDF5 among the dependencies of $deb"; exit 1; }
+dpkg-deb -x "$deb" "$work/root"
+root=$work/root/usr
+
+unset TARN_PLUGIN_PATH LD_LIBRARY_PATH MIDASDATA
+cd "$work"
+"$root/bin/tarn" list > list.txt
+grep -qx "$root/lib/tarn/plugins:" list.txt || { echo "not its own plug-ins:"; cat list.txt; exit 1; }
+if grep -q "$build" list.txt; then echo "looks into the build tree:"; cat list.txt; exit 1; fi
+if ldd "$root/bin/tarn" "$root/lib/tarn/plugins/"*.tnp | grep -e "$build" -e 'not found'; then exit 1; fi
+
+# A run made and analysed with the package's programs only, then merged as a batch of one.
+"$root/bin/midas-synth" --modules --events 50 run00001.mid.gz
+mkdir -p batch/run00001
+(cd batch/run00001 && "$root/bin/tarn" run "$root/share/tarn/examples/batch.tarn" --no-progress \
+  -s in.file="$work/run00001.mid.gz" > stdout)
+grep -q '^hist: run00001_ADCValue.csv, .png: ' batch/run00001/stdout || { cat batch/run00001/stdout; exit 1; }
+test -s batch/run00001/spectra.h5
+echo '{"run": "run00001.mid.gz", "name": "run00001", "index": 0, "state": "done"}' > batch/run00001/status.json
+"$root/bin/tarn" merge batch > merge.txt
+cmp batch/run00001/run00001_ADCValue.csv batch/merged/all_ADCValue.csv
+echo "package test: $(basename "$deb") runs from $root"
