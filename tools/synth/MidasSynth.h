@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -127,29 +128,36 @@ std::vector<uint8_t> damageBanks(std::vector<uint8_t> encoded, Damage damage, ui
 // An encoded event (header and data area) with `damage` done to it.
 std::vector<uint8_t> damageEvent(std::vector<uint8_t> encoded, Damage damage);
 
-// Writes events to `path`, gzip-compressed when the name ends in ".gz".
-// Returns false with `error` set when the file cannot be written.
-// Damage with no events to apply it to is an error.
+// Writes events to `path`, compressed when the name ends in .gz, .lz4, .bz2
+// or .zst (one member for the whole run). Returns false with `error` set when
+// the file cannot be written. Damage with no events to apply it to is an error.
 bool writeRun(const std::string& path, const std::vector<Event>& events, bool swapped,
               Damage damage, std::string& error);
 
-// A run file written piece by piece: plain, or gzip when the name ends in ".gz".
-// The gzip stream carries no time stamp or name, so equal input gives equal files.
+class Compressor;
+
+// A run file written piece by piece: plain, or compressed by the name's ending
+// as writeRun does. A member size above 0 ends each member (gzip member, lz4
+// or zstd frame, bzip2 stream) after that many bytes of the run, events cut
+// across members wherever the count falls.
 class RunWriter {
  public:
-  RunWriter() = default;
+  RunWriter();
   ~RunWriter();  // closes without reporting
   RunWriter(const RunWriter&) = delete;
   RunWriter& operator=(const RunWriter&) = delete;
 
-  bool open(const std::string& path, std::string& error);
+  bool open(const std::string& path, std::string& error, uint64_t memberSize = 0);
   bool write(const std::vector<uint8_t>& bytes, std::string& error);
   bool close(std::string& error);  // reports what the final flush found
 
  private:
   std::string path;
-  void* plain = nullptr;  // FILE*
-  void* gz = nullptr;     // gzFile
+  void* file = nullptr;  // FILE*
+  std::unique_ptr<Compressor> packer;
+  uint64_t memberSize = 0;
+  uint64_t inMember = 0;  // bytes of the run in the member being written
+  uint64_t members = 0;   // members ended
 };
 
 }  // namespace synth

@@ -1,4 +1,4 @@
-// Writing run files, plain or through zlib, and damaging their last event.
+// Writing run files, plain or compressed, and damaging their last event.
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -6,27 +6,11 @@
 #include <stdexcept>
 #include <utility>
 
-#include <zlib.h>
-
 #include "Bytes.h"
+#include "Compress.h"
 #include "MidasSynth.h"
 
 namespace synth {
-
-namespace {
-
-bool endsWith(const std::string& s, const std::string& tail) {
-  return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
-}
-
-std::string gzMessage(gzFile f, int code) {
-  int err = code;
-  const char* text = f ? gzerror(f, &err) : nullptr;
-  if (err == Z_ERRNO || !text || !*text) return std::strerror(errno);
-  return text;
-}
-
-}  // namespace
 
 std::vector<uint8_t> damageEvent(std::vector<uint8_t> encoded, Damage damage) {
   if (encoded.size() < 16) return encoded;
@@ -54,85 +38,78 @@ std::vector<uint8_t> damageEvent(std::vector<uint8_t> encoded, Damage damage) {
   return encoded;
 }
 
+RunWriter::RunWriter() = default;
+
 RunWriter::~RunWriter() {
-  if (plain) std::fclose(static_cast<FILE*>(plain));
-  if (gz) gzclose(static_cast<gzFile>(gz));
+  packer.reset();
+  if (file) std::fclose(static_cast<FILE*>(file));
 }
 
-bool RunWriter::open(const std::string& name, std::string& error) {
-  if (plain || gz) {
+bool RunWriter::open(const std::string& name, std::string& error, uint64_t memberBytes) {
+  if (file) {
     error = "already open: " + path;
     return false;
   }
   path = name;
   errno = 0;
-  if (endsWith(name, ".gz")) {
-    // gzopen's own header carries no time stamp or file name: the output
-    // depends on the data alone.
-    gz = gzopen(name.c_str(), "wb");
-    if (!gz) {
-      error = name + ": " + (errno ? std::strerror(errno) : "cannot open for gzip");
+  file = std::fopen(name.c_str(), "wb");
+  if (!file) {
+    error = name + ": " + std::strerror(errno);
+    return false;
+  }
+  packer = compressorFor(name, static_cast<FILE*>(file));
+  memberSize = memberBytes;
+  inMember = members = 0;
+  return true;
+}
+
+bool RunWriter::write(const std::vector<uint8_t>& bytes, std::string& error) {
+  if (!file) {
+    error = "not open";
+    return false;
+  }
+  errno = 0;
+  size_t done = 0;
+  while (done < bytes.size()) {
+    size_t take = bytes.size() - done;
+    if (packer && memberSize > 0 && take > memberSize - inMember) take = size_t(memberSize - inMember);
+    const bool ok = packer ? packer->write(bytes.data() + done, take, error)
+                           : std::fwrite(bytes.data() + done, 1, take, static_cast<FILE*>(file)) == take;
+    if (!ok) {
+      error = path + ": " + (packer ? error : std::strerror(errno));
       return false;
     }
-  } else {
-    plain = std::fopen(name.c_str(), "wb");
-    if (!plain) {
-      error = name + ": " + std::strerror(errno);
-      return false;
+    done += take;
+    inMember += take;
+    if (packer && memberSize > 0 && inMember == memberSize) {
+      if (!packer->endMember(error)) {
+        error = path + ": " + error;
+        return false;
+      }
+      inMember = 0;
+      ++members;
     }
   }
   return true;
 }
 
-bool RunWriter::write(const std::vector<uint8_t>& bytes, std::string& error) {
-  if (bytes.empty()) return plain || gz;
-  errno = 0;
-  if (plain) {
-    if (std::fwrite(bytes.data(), 1, bytes.size(), static_cast<FILE*>(plain)) == bytes.size())
-      return true;
-    error = path + ": " + std::strerror(errno);
+bool RunWriter::close(std::string& error) {
+  if (!file) {
+    error = "not open";
     return false;
   }
-  if (gz) {
-    // gzwrite takes an unsigned count; write large pieces in parts.
-    size_t done = 0;
-    while (done < bytes.size()) {
-      const unsigned n = unsigned(std::min<size_t>(bytes.size() - done, 1u << 30));
-      const int w = gzwrite(static_cast<gzFile>(gz), bytes.data() + done, n);
-      if (w <= 0) {
-        error = path + ": " + gzMessage(static_cast<gzFile>(gz), w);
-        return false;
-      }
-      done += size_t(w);
-    }
-    return true;
-  }
-  error = "not open";
-  return false;
-}
-
-bool RunWriter::close(std::string& error) {
   errno = 0;
-  if (plain) {
-    const int rc = std::fclose(static_cast<FILE*>(plain));
-    plain = nullptr;
-    if (rc != 0) {
-      error = path + ": " + std::strerror(errno);
-      return false;
-    }
-    return true;
+  // An empty run is still one (empty) member, as a compressor's tool writes it.
+  bool ok = !packer || (inMember == 0 && members > 0) || packer->endMember(error);
+  if (!ok) error = path + ": " + error;
+  packer.reset();
+  const int rc = std::fclose(static_cast<FILE*>(file));
+  file = nullptr;
+  if (ok && rc != 0) {
+    error = path + ": " + std::strerror(errno);
+    ok = false;
   }
-  if (gz) {
-    const int rc = gzclose(static_cast<gzFile>(gz));
-    gz = nullptr;
-    if (rc != Z_OK) {
-      error = path + ": " + (rc == Z_ERRNO ? std::strerror(errno) : zError(rc));
-      return false;
-    }
-    return true;
-  }
-  error = "not open";
-  return false;
+  return ok;
 }
 
 bool writeRun(const std::string& path, const std::vector<Event>& events, bool swapped,
