@@ -20,10 +20,10 @@ class ByteSource {
   static const size_t kMaxPeek = 0x100000 + 16;
 
   virtual ~ByteSource() = default;
-  // Makes at least `count` (at most kMaxPeek) of the next bytes readable and
-  // writable at *data, contiguous, without handing them out. Returns how many
-  // are there: more than `count` where the source holds more, fewer only when
-  // it stopped (see stop()). A source asked again after it stopped gives the
+  // Makes at least `count` of the next bytes readable and writable at *data,
+  // contiguous, without handing them out. Returns how many are there: more
+  // than `count` where the source holds more, fewer when it stopped (see
+  // stop()) or when `count` is above kMaxPeek and the source holds less. A source asked again after it stopped gives the
   // bytes that arrived since, if any: a file may grow while it is read.
   virtual size_t peek(size_t count, char** data) = 0;
   // Hands out the first `count` bytes of the last peek. The bytes of that peek

@@ -9,7 +9,7 @@ namespace {
 
 class Bzip2Source : public DecoderSource {
  public:
-  explicit Bzip2Source(std::unique_ptr<BlockSource> input) : DecoderSource(std::move(input)) {
+  explicit Bzip2Source(std::unique_ptr<ByteSource> input) : DecoderSource(std::move(input)) {
     std::memset(&fStream, 0, sizeof fStream);
   }
   ~Bzip2Source() override {
@@ -61,6 +61,6 @@ class Bzip2Source : public DecoderSource {
 
 }  // namespace
 
-std::unique_ptr<ByteSource> makeBzip2Source(std::unique_ptr<BlockSource> input) {
+std::unique_ptr<ByteSource> makeBzip2Source(std::unique_ptr<ByteSource> input) {
   return std::unique_ptr<ByteSource>(new Bzip2Source(std::move(input)));
 }

@@ -2,30 +2,20 @@
 
 #include <cstring>
 
-namespace {
-
-// Decoded bytes made per library call: large enough that a call's cost is
-// small, small enough that they are still in the cache when the events in
-// them are read.
-const size_t kStep = 256 * 1024;
-const size_t kCapacity = ByteSource::kMaxPeek + kStep;
-
-}  // namespace
-
-DecoderSource::DecoderSource(std::unique_ptr<BlockSource> input)
-    : fInput(std::move(input)), fBuffer(new char[kCapacity]) {}
+DecoderSource::DecoderSource(std::unique_ptr<ByteSource> input, size_t step)
+    : fInput(std::move(input)), fStep(step), fCapacity(kMaxPeek + step), fBuffer(new char[fCapacity]) {}
 
 size_t DecoderSource::peek(size_t count, char** data) {
   if (!fBroken) going();
   if (count > kMaxPeek) count = kMaxPeek;
   while (fEnd - fBegin < count && !fBroken) {
-    if (kCapacity - fEnd < kStep) {
+    if (fCapacity - fEnd < fStep) {
       // What is held is mostly less than one event: the move is cheap.
       std::memmove(fBuffer.get(), fBuffer.get() + fBegin, fEnd - fBegin);
       fEnd -= fBegin;
       fBegin = 0;
     }
-    const size_t made = decode(fBuffer.get() + fEnd, kStep);
+    const size_t made = decode(fBuffer.get() + fEnd, fStep);
     if (made == 0) break;  // stopped: End, Cut or Failed
     fEnd += made;
   }
@@ -43,6 +33,7 @@ size_t DecoderSource::decode(char* out, size_t room) {
     char* in = nullptr;
     if (!fInUnit) {
       const size_t n = fInput->peek(2, &in);
+      fInputHeld = n;
       if (fInput->stop() == SourceStop::Failed) break;
       if (n == 0) {
         // The input ends between units, where a file may end; before the
@@ -62,13 +53,16 @@ size_t DecoderSource::decode(char* out, size_t room) {
       fInUnit = true;
       fHungry = false;
     }
-    const size_t want = fHungry ? fInput->held() + 1 : 1;
+    size_t want = fHungry ? fInputHeld + 1 : 1;
+    if (want < inputWanted()) want = inputWanted();
     const size_t n = fInput->peek(want, &in);
     if (fInput->stop() == SourceStop::Failed) break;
-    const bool ended = n < want;
+    const bool ended = fInput->stop() != SourceStop::None;
     size_t used = 0, made = 0;
     const Step s = step(in, n, &used, out, room, &made);
     fInput->skip(used);
+    fInputHeld = n - used;
+    if (!fInput->intact()) break;  // the mapped input failed under the library
     if (s == Step::Failed) {
       fBroken = true;  // what was made before the error is still handed out
       return made;

@@ -1,5 +1,5 @@
 // What every decoder of a compressed run file shares: the compressed input
-// read in blocks, the decoded bytes kept in one large block (so that events
+// (mapped, or read in blocks from a pipe), the decoded bytes kept in one large block (so that events
 // are taken where they lie in it), and the walk over the stream's units
 // (gzip members, lz4 and zstd frames, bzip2 streams) one after another.
 // Each format is one small class that says how to start a unit and how to
@@ -8,11 +8,17 @@
 
 #include <memory>
 
-#include "BlockSource.h"
+#include "ByteSource.h"
 
 class DecoderSource : public ByteSource {
  public:
-  explicit DecoderSource(std::unique_ptr<BlockSource> input);
+  // Decoded bytes made per library call, by default: large enough that a
+  // call's cost is small, small enough that they are still in the cache when
+  // the events in them are read.
+  static const size_t kStep = 256 * 1024;
+
+  // `step`: the decoded bytes asked of the library per call.
+  explicit DecoderSource(std::unique_ptr<ByteSource> input, size_t step = kStep);
   size_t peek(size_t count, char** data) override;
   void skip(size_t count) override { fBegin += count; }
 
@@ -28,11 +34,17 @@ class DecoderSource : public ByteSource {
   // unit ended; Failed (with failed()) on a library error.
   virtual Step step(const char* in, size_t n, size_t* used, char* out, size_t room,
                     size_t* made) = 0;
+  // How many input bytes the next step would take whole (without a copy of
+  // its own); 1 when it takes any.
+  virtual size_t inputWanted() const { return 1; }
 
  private:
   size_t decode(char* out, size_t room);
 
-  std::unique_ptr<BlockSource> fInput;
+  std::unique_ptr<ByteSource> fInput;
+  size_t fInputHeld = 0;  // input bytes peeked but not used
+  size_t fStep;
+  size_t fCapacity;
   std::unique_ptr<char[]> fBuffer;
   size_t fBegin = 0;  // [fBegin, fEnd) of fBuffer are decoded but not handed out
   size_t fEnd = 0;
@@ -44,8 +56,8 @@ class DecoderSource : public ByteSource {
 };
 
 // The decoders, each in a file of its own (ISA-L's only where the build found it).
-std::unique_ptr<ByteSource> makeZlibSource(std::unique_ptr<BlockSource> input);
-std::unique_ptr<ByteSource> makeIsalSource(std::unique_ptr<BlockSource> input);
-std::unique_ptr<ByteSource> makeLz4Source(std::unique_ptr<BlockSource> input);
-std::unique_ptr<ByteSource> makeBzip2Source(std::unique_ptr<BlockSource> input);
-std::unique_ptr<ByteSource> makeZstdSource(std::unique_ptr<BlockSource> input);
+std::unique_ptr<ByteSource> makeZlibSource(std::unique_ptr<ByteSource> input);
+std::unique_ptr<ByteSource> makeIsalSource(std::unique_ptr<ByteSource> input);
+std::unique_ptr<ByteSource> makeLz4Source(std::unique_ptr<ByteSource> input);
+std::unique_ptr<ByteSource> makeBzip2Source(std::unique_ptr<ByteSource> input);
+std::unique_ptr<ByteSource> makeZstdSource(std::unique_ptr<ByteSource> input);

@@ -9,7 +9,7 @@ namespace {
 
 class IsalSource : public DecoderSource {
  public:
-  explicit IsalSource(std::unique_ptr<BlockSource> input) : DecoderSource(std::move(input)) {
+  explicit IsalSource(std::unique_ptr<ByteSource> input) : DecoderSource(std::move(input)) {
     isal_inflate_init(&fState);
     fState.crc_flag = ISAL_GZIP;  // the header parsed, the CRC and length checked
   }
@@ -64,6 +64,6 @@ class IsalSource : public DecoderSource {
 
 }  // namespace
 
-std::unique_ptr<ByteSource> makeIsalSource(std::unique_ptr<BlockSource> input) {
+std::unique_ptr<ByteSource> makeIsalSource(std::unique_ptr<ByteSource> input) {
   return std::unique_ptr<ByteSource>(new IsalSource(std::move(input)));
 }

@@ -7,7 +7,12 @@ namespace {
 
 class Lz4Source : public DecoderSource {
  public:
-  explicit Lz4Source(std::unique_ptr<BlockSource> input) : DecoderSource(std::move(input)) {
+  // Room for a whole block of the largest size (4 MiB, the lz4 tool's): the
+  // library decodes a block in one call. (It still decodes linked blocks
+  // through its own buffer and a copy, keeping the history there: the bytes
+  // handed out may be turned in place, so they cannot serve as its window.)
+  explicit Lz4Source(std::unique_ptr<ByteSource> input)
+      : DecoderSource(std::move(input), 4 * 1024 * 1024 + 64 * 1024) {
     if (LZ4F_isError(LZ4F_createDecompressionContext(&fContext, LZ4F_VERSION))) fContext = nullptr;
   }
   ~Lz4Source() override {
@@ -30,14 +35,21 @@ class Lz4Source : public DecoderSource {
       failed(-1, std::string("lz4: ") + LZ4F_getErrorName(hint));
       return Step::Failed;
     }
+    fHint = hint;
     return hint == 0 ? Step::UnitEnd : Step::Going;
   }
 
+  // The rest of the block and the next block's header: given whole, the
+  // library decodes from the input where it lies.
+  size_t inputWanted() const override { return fHint < kMostWanted ? fHint : kMostWanted; }
+
+  static const size_t kMostWanted = 8 * 1024 * 1024;
+  size_t fHint = 1;
   LZ4F_dctx* fContext = nullptr;
 };
 
 }  // namespace
 
-std::unique_ptr<ByteSource> makeLz4Source(std::unique_ptr<BlockSource> input) {
+std::unique_ptr<ByteSource> makeLz4Source(std::unique_ptr<ByteSource> input) {
   return std::unique_ptr<ByteSource>(new Lz4Source(std::move(input)));
 }

@@ -137,9 +137,12 @@ void MappedFileSource::skip(size_t count) {
   fPos += count;
   // A few events ahead for ~1 KiB events: far enough to hide the wait, near
   // enough that the pages are already mapped (the kernel maps them in runs).
+  // Only the first bytes of a large piece: a decoder takes megabytes at once.
   const uint64_t distance = 4096;
   const uint64_t line = 64;
+  const uint64_t most = 16384;
   const uint64_t from = fPos - count - fMapOffset + distance;
-  const uint64_t to = from + count < fMapLength ? from + count : fMapLength;
+  const uint64_t length = count < most ? count : most;
+  const uint64_t to = from + length < fMapLength ? from + length : fMapLength;
   for (uint64_t at = from; at < to; at += line) __builtin_prefetch(fMap + at);
 }

@@ -57,7 +57,6 @@ std::unique_ptr<ByteSource> openSource(int fd, GzipInflater inflater, bool* empt
       *empty = true;
       return nullptr;
     }
-    blocks.reset(new BlockSource(fd));
   } else {
     // A pipe's first bytes cannot be read twice: they stay in the blocks
     // that the chosen source reads on from.
@@ -66,21 +65,29 @@ std::unique_ptr<ByteSource> openSource(int fd, GzipInflater inflater, bool* empt
     n = blocks->peek(sizeof magic, &at);
     for (size_t i = 0; i < n && i < sizeof magic; ++i) magic[i] = static_cast<unsigned char>(at[i]);
   }
-  switch (formOf(magic, n)) {
+  // A regular file's compressed bytes are mapped too: the decoder reads
+  // them where they lie, without a read() copy.
+  const RunForm form = formOf(magic, n);
+  std::unique_ptr<ByteSource> input;
+  if (blocks)
+    input = std::move(blocks);
+  else if (form != RunForm::Plain)
+    input.reset(new MappedFileSource(fd));
+  switch (form) {
     case RunForm::Gzip:
 #ifdef TARN_HAVE_ISAL
-      if (inflater == GzipInflater::Fastest) return makeIsalSource(std::move(blocks));
+      if (inflater == GzipInflater::Fastest) return makeIsalSource(std::move(input));
 #endif
-      return makeZlibSource(std::move(blocks));
+      return makeZlibSource(std::move(input));
     case RunForm::Lz4:
-      return makeLz4Source(std::move(blocks));
+      return makeLz4Source(std::move(input));
     case RunForm::Bzip2:
-      return makeBzip2Source(std::move(blocks));
+      return makeBzip2Source(std::move(input));
     case RunForm::Zstd:
-      return makeZstdSource(std::move(blocks));
+      return makeZstdSource(std::move(input));
     case RunForm::Plain:
       break;
   }
   if (regular) return std::unique_ptr<ByteSource>(new MappedFileSource(fd));
-  return std::unique_ptr<ByteSource>(std::move(blocks));
+  return std::unique_ptr<ByteSource>(std::move(input));
 }

@@ -9,7 +9,7 @@ namespace {
 
 class ZlibSource : public DecoderSource {
  public:
-  explicit ZlibSource(std::unique_ptr<BlockSource> input) : DecoderSource(std::move(input)) {
+  explicit ZlibSource(std::unique_ptr<ByteSource> input) : DecoderSource(std::move(input)) {
     fZ.zalloc = Z_NULL;
     fZ.zfree = Z_NULL;
     fZ.opaque = Z_NULL;
@@ -61,6 +61,6 @@ class ZlibSource : public DecoderSource {
 
 }  // namespace
 
-std::unique_ptr<ByteSource> makeZlibSource(std::unique_ptr<BlockSource> input) {
+std::unique_ptr<ByteSource> makeZlibSource(std::unique_ptr<ByteSource> input) {
   return std::unique_ptr<ByteSource>(new ZlibSource(std::move(input)));
 }

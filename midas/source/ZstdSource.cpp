@@ -7,7 +7,7 @@ namespace {
 
 class ZstdSource : public DecoderSource {
  public:
-  explicit ZstdSource(std::unique_ptr<BlockSource> input)
+  explicit ZstdSource(std::unique_ptr<ByteSource> input)
       : DecoderSource(std::move(input)), fStream(ZSTD_createDStream()) {}
   ~ZstdSource() override { ZSTD_freeDStream(fStream); }
 
@@ -37,6 +37,6 @@ class ZstdSource : public DecoderSource {
 
 }  // namespace
 
-std::unique_ptr<ByteSource> makeZstdSource(std::unique_ptr<BlockSource> input) {
+std::unique_ptr<ByteSource> makeZstdSource(std::unique_ptr<ByteSource> input) {
   return std::unique_ptr<ByteSource>(new ZstdSource(std::move(input)));
 }
