@@ -7,12 +7,12 @@ namespace {
 
 class Lz4Source : public DecoderSource {
  public:
-  // Room for a whole block of the largest size (4 MiB, the lz4 tool's): the
-  // library decodes a block in one call. (It still decodes linked blocks
-  // through its own buffer and a copy, keeping the history there: the bytes
-  // handed out may be turned in place, so they cannot serve as its window.)
+  // Decoded in the common steps: the library decodes linked blocks through
+  // its own buffer and a copy whatever room it is given (the bytes handed out
+  // may be turned in place, so they cannot serve as its window), and steps
+  // that stay in the cache are faster than room for a whole 4 MiB block.
   explicit Lz4Source(std::unique_ptr<ByteSource> input)
-      : DecoderSource(std::move(input), 4 * 1024 * 1024 + 64 * 1024) {
+      : DecoderSource(std::move(input)) {
     if (LZ4F_isError(LZ4F_createDecompressionContext(&fContext, LZ4F_VERSION))) fContext = nullptr;
   }
   ~Lz4Source() override {
