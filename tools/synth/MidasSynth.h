@@ -1,5 +1,5 @@
 // Synthetic MIDAS run files for demos and tests: events built from known
-// contents, written plain or gzip-compressed, in host or swapped byte order,
+// contents, written plain or compressed (gzip, lz4, bzip2, zstd), in host or swapped byte order,
 // whole or deliberately damaged.
 #pragma once
 
