@@ -1,6 +1,7 @@
-// Any bytes as a run file, plain or gzip: reading must end with an error or
-// the end of the file, never a crash, and memory must not follow what a
-// damaged header claims beyond the size limit.
+// Any bytes as a run file, plain or in any compressed form (the first bytes
+// choose the decoder): reading must end with an error or the end of the file,
+// never a crash, and memory must not follow what a damaged header claims
+// beyond the size limit.
 #include <unistd.h>
 
 #include <cstdio>
@@ -18,7 +19,7 @@ namespace {
 std::string* scratch = nullptr;
 
 void removeScratch() {
-  for (const char* s : {".mid", ".mid.gz", ".seed.mid.gz"})
+  for (const char* s : {".mid", ".seed.mid.gz", ".seed.mid.lz4", ".seed.mid.bz2", ".seed.mid.zst"})
     std::remove((*scratch + "/input" + s).c_str());
   ::rmdir(scratch->c_str());
 }
@@ -33,12 +34,13 @@ std::string tempPath(const char* suffix) {
   return *scratch + "/input" + suffix;
 }
 
-void readAll(const std::string& path, const uint8_t* data, size_t size, bool inPlace) {
+void readAll(const std::string& path, const uint8_t* data, size_t size, bool inPlace, bool zlib) {
   FILE* f = std::fopen(path.c_str(), "wb");
   if (!f) return;
   std::fwrite(data, 1, size, f);
   std::fclose(f);
   TRunFile reader;
+  reader.SetGzipInflater(zlib ? GzipInflater::Zlib : GzipInflater::Fastest);
   if (!reader.Open(path.c_str())) return;
   TMidasEvent event;
   for (int n = 0; n < 100000 && (inPlace ? reader.ReadInPlace(&event) : reader.Read(&event)); ++n) {
@@ -52,10 +54,10 @@ void readAll(const std::string& path, const uint8_t* data, size_t size, bool inP
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  // The first byte chooses the reader's path: plain or through zlib, events
-  // copied out or left in place.
+  // The first byte chooses how the reader goes: events copied out or left in
+  // place, gzip through ISA-L or zlib.
   if (size < 1) return 0;
-  readAll(tempPath(data[0] & 1 ? ".mid.gz" : ".mid"), data + 1, size - 1, (data[0] & 2) != 0);
+  readAll(tempPath(".mid"), data + 1, size - 1, (data[0] & 2) != 0, (data[0] & 4) != 0);
   return 0;
 }
 
@@ -71,14 +73,25 @@ std::vector<std::vector<uint8_t>> tarnFuzzSeeds() {
     }
     seeds.push_back(file);
   }
-  // A gzip-compressed run, as the writer makes it.
-  std::string path = tempPath(".seed.mid.gz"), error;
-  if (synth::writeRun(path, synth::makeRun(spec), false, synth::Damage::None, error)) {
+  // The run in each compressed form as the writer makes it, in members of a
+  // few hundred bytes so that member boundaries are there to mutate; gzip
+  // once by each inflate.
+  for (const char* form : {".seed.mid.gz", ".seed.mid.lz4", ".seed.mid.bz2", ".seed.mid.zst"}) {
+    const std::string path = tempPath(form);
+    synth::RunWriter w;
+    std::string error;
+    bool ok = w.open(path, error, 300);
+    for (const synth::Event& e : synth::makeRun(spec)) ok = ok && w.write(synth::encodeEvent(e), error);
+    if (!w.close(error) || !ok) continue;
     FILE* f = std::fopen(path.c_str(), "rb");
-    std::vector<uint8_t> file{1};
+    std::vector<uint8_t> file{0};
     for (int c; f && (c = std::fgetc(f)) != EOF;) file.push_back(uint8_t(c));
     if (f) std::fclose(f);
     seeds.push_back(file);
+    if (std::string(form) == ".seed.mid.gz") {
+      file[0] = 4;
+      seeds.push_back(file);
+    }
   }
   return seeds;
 }

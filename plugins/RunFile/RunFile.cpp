@@ -43,19 +43,19 @@ void RunFile::setFilename(void* value) {
   if (value) openFile(*static_cast<std::string*>(value));
 }
 
-// The name as given, in the data directory, then the other gzip variant of both.
+// The name as given, in the data directory, then the other gzip variant of
+// both; when none is there, the name (without a final ".gz") with each other
+// compressed ending, here and in the data directory.
 bool RunFile::openFile(const std::string& fname) {
   const std::string inDir = dataDir + "/";
-  bool ok = reader.Open(fname.c_str()) || reader.Open((inDir + fname).c_str());
-  if (!ok) {
-    const size_t n = fname.size();
-    if (n >= 3 && fname.find(".gz") == n - 3) {
-      const std::string plain = fname.substr(0, n - 3);
-      ok = reader.Open(plain.c_str()) || reader.Open((inDir + plain).c_str());
-    } else {
-      ok = reader.Open((fname + ".gz").c_str()) || reader.Open((inDir + fname + ".gz").c_str());
-    }
-  }
+  auto open = [&](const std::string& n) { return reader.Open(n.c_str()) || reader.Open((inDir + n).c_str()); };
+  bool ok = open(fname);
+  const size_t n = fname.size();
+  const bool gz = n >= 3 && fname.find(".gz") == n - 3;
+  const std::string base = gz ? fname.substr(0, n - 3) : fname;
+  if (!ok) ok = open(gz ? base : fname + ".gz");
+  for (const char* ending : {".lz4", ".bz2", ".zst"})
+    if (!ok) ok = open(base + ending);
   fileOpen = ok;
   if (ok)
     std::cout << name << ": RunFile \"" << reader.GetFilename() << "\" opened." << std::endl;

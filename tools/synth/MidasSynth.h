@@ -1,10 +1,11 @@
 // Synthetic MIDAS run files for demos and tests: events built from known
-// contents, written plain or gzip-compressed, in host or swapped byte order,
+// contents, written plain or compressed (gzip, lz4, bzip2, zstd), in host or swapped byte order,
 // whole or deliberately damaged.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
@@ -130,14 +131,18 @@ std::vector<uint8_t> damageBanks(std::vector<uint8_t> encoded, Damage damage, ui
 // An encoded event (header and data area) with `damage` done to it.
 std::vector<uint8_t> damageEvent(std::vector<uint8_t> encoded, Damage damage);
 
-// Writes events to `path`, gzip-compressed when the name ends in ".gz".
-// Returns false with `error` set when the file cannot be written.
-// Damage with no events to apply it to is an error.
+// Writes events to `path`, compressed when the name ends in .gz, .lz4, .bz2
+// or .zst (one member for the whole run). Returns false with `error` set when
+// the file cannot be written. Damage with no events to apply it to is an error.
 bool writeRun(const std::string& path, const std::vector<Event>& events, bool swapped,
               Damage damage, std::string& error);
 
-// A run file written piece by piece: plain, or gzip when the name ends in ".gz".
-// The gzip stream carries no time stamp or name, so equal input gives equal files.
+class Compressor;
+
+// A run file written piece by piece: plain, or compressed by the name's ending
+// as writeRun does. A member size above 0 ends each member (gzip member, lz4
+// or zstd frame, bzip2 stream) after that many bytes of the run, events cut
+// across members wherever the count falls.
 class RunWriter {
  public:
   RunWriter();
@@ -145,7 +150,7 @@ class RunWriter {
   RunWriter(const RunWriter&) = delete;
   RunWriter& operator=(const RunWriter&) = delete;
 
-  bool open(const std::string& path, std::string& error);
+  bool open(const std::string& path, std::string& error, uint64_t memberSize = 0);
   bool write(const std::vector<uint8_t>& bytes, std::string& error);
   // Renames the complete file over its name; reports what the final flush found.
   bool close(std::string& error);
@@ -153,8 +158,11 @@ class RunWriter {
  private:
   std::string path;
   std::unique_ptr<AtomicFile> file;
-  void* plain = nullptr;  // FILE*, the temporary file's stream
-  void* gz = nullptr;     // gzFile on the temporary file
+  std::FILE* out = nullptr;  // the temporary file's stream
+  std::unique_ptr<Compressor> packer;
+  uint64_t memberSize = 0;
+  uint64_t inMember = 0;  // bytes of the run in the member being written
+  uint64_t members = 0;   // members ended
 };
 
 }  // namespace synth

@@ -1,4 +1,4 @@
-// Writing run files, plain or through zlib, and damaging their last event.
+// Writing run files, plain or compressed, and damaging their last event.
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -6,28 +6,12 @@
 #include <stdexcept>
 #include <utility>
 
-#include <zlib.h>
-
 #include "AtomicFile.h"
 #include "Bytes.h"
+#include "Compress.h"
 #include "MidasSynth.h"
 
 namespace synth {
-
-namespace {
-
-bool endsWith(const std::string& s, const std::string& tail) {
-  return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
-}
-
-std::string gzMessage(gzFile f, int code) {
-  int err = code;
-  const char* text = f ? gzerror(f, &err) : nullptr;
-  if (err == Z_ERRNO || !text || !*text) return std::strerror(errno);
-  return text;
-}
-
-}  // namespace
 
 std::vector<uint8_t> damageEvent(std::vector<uint8_t> encoded, Damage damage) {
   if (encoded.size() < 16) return encoded;
@@ -57,67 +41,63 @@ std::vector<uint8_t> damageEvent(std::vector<uint8_t> encoded, Damage damage) {
 
 RunWriter::RunWriter() = default;
 
+// A file not closed is discarded: an earlier one of its name stays.
 RunWriter::~RunWriter() {
-  if (gz) gzclose(static_cast<gzFile>(gz));
-  // The stream is the file's own; the file's end closes it and removes it.
+  packer.reset();
+  file.reset();  // the stream is the file's own; its end closes and removes it
 }
 
-bool RunWriter::open(const std::string& name, std::string& error) {
+bool RunWriter::open(const std::string& name, std::string& error, uint64_t memberBytes) {
   if (file) {
     error = "already open: " + path;
     return false;
   }
   path = name;
   file.reset(new AtomicFile(name));
-  if (!file->open()) {
+  if (!file->open() || !(out = file->stream())) {
     error = file->error();
+    file.reset();
     return false;
   }
-  if (endsWith(name, ".gz")) {
-    // gzopen's own header carries no time stamp or file name: the output
-    // depends on the data alone.
-    errno = 0;
-    gz = gzopen(file->tempPath().c_str(), "wb");
-    if (!gz) {
-      error = name + ": " + (errno ? std::strerror(errno) : "cannot open for gzip");
-      file->discard();
-      return false;
-    }
-  } else {
-    plain = file->stream();
-    if (!plain) {
-      error = file->error();
-      return false;
-    }
-  }
+  packer = compressorFor(name, out);
+  memberSize = memberBytes;
+  inMember = members = 0;
   return true;
 }
 
+// The reason of a failed write: the one the file kept, else errno's.
+static std::string writeReason(const AtomicFile& file) {
+  return std::strerror(file.writeError() ? file.writeError() : errno ? errno : EIO);
+}
+
 bool RunWriter::write(const std::vector<uint8_t>& bytes, std::string& error) {
-  if (bytes.empty()) return plain || gz;
-  errno = 0;
-  if (plain) {
-    if (std::fwrite(bytes.data(), 1, bytes.size(), static_cast<FILE*>(plain)) == bytes.size())
-      return true;
-    error = path + ": " + std::strerror(file->writeError() ? file->writeError() : errno);
+  if (!file) {
+    error = "not open";
     return false;
   }
-  if (gz) {
-    // gzwrite takes an unsigned count; write large pieces in parts.
-    size_t done = 0;
-    while (done < bytes.size()) {
-      const unsigned n = unsigned(std::min<size_t>(bytes.size() - done, 1u << 30));
-      const int w = gzwrite(static_cast<gzFile>(gz), bytes.data() + done, n);
-      if (w <= 0) {
-        error = path + ": " + gzMessage(static_cast<gzFile>(gz), w);
+  errno = 0;
+  size_t done = 0;
+  while (done < bytes.size()) {
+    size_t take = bytes.size() - done;
+    if (packer && memberSize > 0 && take > memberSize - inMember) take = size_t(memberSize - inMember);
+    const bool ok = packer ? packer->write(bytes.data() + done, take, error)
+                           : std::fwrite(bytes.data() + done, 1, take, out) == take;
+    if (!ok) {
+      error = path + ": " + (packer && !file->writeError() ? error : writeReason(*file));
+      return false;
+    }
+    done += take;
+    inMember += take;
+    if (packer && memberSize > 0 && inMember == memberSize) {
+      if (!packer->endMember(error)) {
+        error = path + ": " + (file->writeError() ? writeReason(*file) : error);
         return false;
       }
-      done += size_t(w);
+      inMember = 0;
+      ++members;
     }
-    return true;
   }
-  error = "not open";
-  return false;
+  return true;
 }
 
 bool RunWriter::close(std::string& error) {
@@ -125,19 +105,16 @@ bool RunWriter::close(std::string& error) {
     error = "not open";
     return false;
   }
-  plain = nullptr;  // commit() closes it
-  if (gz) {
-    errno = 0;
-    const int rc = gzclose(static_cast<gzFile>(gz));
-    gz = nullptr;
-    if (rc != Z_OK) {
-      error = path + ": " + (rc == Z_ERRNO ? std::strerror(errno ? errno : EIO) : zError(rc));
-      file.reset();
-      return false;
-    }
+  errno = 0;
+  // An empty run is still one (empty) member, as a compressor's tool writes it.
+  bool ok = !packer || (inMember == 0 && members > 0) || packer->endMember(error);
+  if (!ok) error = path + ": " + (file->writeError() ? writeReason(*file) : error);
+  packer.reset();
+  out = nullptr;  // commit() closes it
+  if (ok && !file->commit()) {
+    error = file->error();
+    ok = false;
   }
-  const bool ok = file->commit();
-  if (!ok) error = file->error();
   file.reset();
   return ok;
 }

@@ -13,8 +13,9 @@ namespace {
 const char* kUsage =
     "usage: midas-synth [options] OUTPUT\n"
     "Writes a MIDAS run file: a begin-of-run event with an ODB dump, N events\n"
-    "with banks of several types, and an end-of-run event. OUTPUT ending in .gz\n"
-    "is written gzip-compressed. The same options always give the same file.\n"
+    "with banks of several types, and an end-of-run event. OUTPUT ending in .gz,\n"
+    ".lz4, .bz2 or .zst is written in that compressed form. The same options\n"
+    "always give the same file.\n"
     "\n"
     "  --events N     ordinary events to write (default 10)\n"
     "  --run R        run number (default 1)\n"
@@ -33,6 +34,8 @@ const char* kUsage =
     "                 the file there, other damage leaves the events after it\n"
     "  --fill BYTES   pad each ordinary event with a DWORD bank FILL of 12-bit\n"
     "                 values until its data area holds at least BYTES (at most 65536)\n"
+    "  --compress-member-size BYTES  end each gzip member, lz4 or zstd frame or\n"
+    "                 bzip2 stream after BYTES bytes of the run (default: one)\n"
     "  --describe     print each event written and its banks (also --list)\n"
     "  --help         show this text\n";
 
@@ -103,6 +106,7 @@ int main(int argc, char** argv) {
   uint32_t fillTo = 0;
   bool damageAtGiven = false;
   uint32_t damageAt = 0;
+  uint32_t memberSize = 0;
   std::string output;
 
   for (int i = 1; i < argc; ++i) {
@@ -156,6 +160,10 @@ int main(int argc, char** argv) {
       if (!text || !parseCount(text, damageAt))
         return usageError("--damage-at needs an event index");
       damageAtGiven = true;
+    } else if (arg == "--compress-member-size") {
+      const char* text = value(arg.c_str());
+      if (!text || !parseCount(text, memberSize) || memberSize == 0)
+        return usageError("--compress-member-size needs a number of bytes above 0");
     } else if (arg == "--describe" || arg == "--list") {
       listing = true;
     } else if (arg.size() > 1 && arg[0] == '-') {
@@ -171,7 +179,7 @@ int main(int argc, char** argv) {
   // Streamed event by event: long runs need no memory for the whole file.
   synth::RunWriter writer;
   std::string error;
-  if (!writer.open(output, error)) {
+  if (!writer.open(output, error, memberSize)) {
     std::fprintf(stderr, "midas-synth: %s\n", error.c_str());
     return 1;
   }

@@ -69,6 +69,11 @@ TEST_F(RunFileTest, SearchesAsGivenInTheDataDirectoryThenTheOtherGzipForm) {
       {{"d:run1.mid"}, "run1.mid.gz", "d:run1.mid"},
       {{"w:x.gz.mid.gz"}, "x.gz.mid", "w:x.gz.mid.gz"},
       {{"w:a.gz.gz.gz"}, "a.gz.gz", "w:a.gz.gz.gz"},  // only the first ".gz" is looked at
+      // Then each other compressed ending, in both places, in this order.
+      {{"w:run1.mid.bz2", "d:run1.mid.lz4"}, "run1.mid", "d:run1.mid.lz4"},
+      {{"w:run1.mid.zst", "d:run1.mid.bz2"}, "run1.mid", "d:run1.mid.bz2"},
+      {{"d:run1.mid.zst", "d:run1.mid.gz"}, "run1.mid", "d:run1.mid.gz"},
+      {{"d:run1.mid.zst"}, "run1.mid.gz", "d:run1.mid.zst"},  // the ending replaces ".gz"
       {{"w:other.mid"}, "run1.mid", ""}};
   for (const Case& k : cases) {
     SCOPED_TRACE(k.asked + " -> " + k.opened);
@@ -246,7 +251,7 @@ TEST_F(RunFileTest, DamagedFilesDeliverTheSoundEventsSayWhyAndGoOnWithTheList) {
                         Case{synth::Damage::TruncatedData, "Unexpected end of file inside an event"},
                         Case{synth::Damage::ZeroSize, "Invalid event size"},
                         Case{synth::Damage::OversizeData, "Invalid event size"}})
-    for (const std::string name : {"bad.mid", "bad.mid.gz"}) {
+    for (const std::string name : {"bad.mid", "bad.mid.gz", "bad.mid.lz4", "bad.mid.bz2", "bad.mid.zst"}) {
       SCOPED_TRACE(name + " " + k.error);
       write(work.path() + "/" + name, events(4, 1, true), k.damage);
       write(work.path() + "/after.mid", events(1, 9));
@@ -268,7 +273,7 @@ TEST_F(RunFileTest, DamagedFilesDeliverTheSoundEventsSayWhyAndGoOnWithTheList) {
 }
 
 TEST_F(RunFileTest, ExampleGraphsRunOnPlainAndGzipRunsAndStopOnInterrupt) {
-  for (const std::string name : {"run00001.mid", "run00001.mid.gz"}) {
+  for (const std::string name : {"run00001.mid", "run00001.mid.gz", "run00001.mid.lz4"}) {
     write(work.path() + "/" + name, events(6, 1, true));
     for (const char* graph : {"runfile-dump.tarn", "runfile-filter.tarn"}) {
       SCOPED_TRACE(name + " " + graph);

@@ -80,6 +80,40 @@ TEST(SynthCli, WritesWhatTheLibraryWrites) {
             library(synth::RunSpec{}, synth::Damage::None, dir.path() + "/libdefault.mid"));
 }
 
+// Each form as its own tool reads it, in one member or in many: the tool's
+// output is the plain run, and the members are really there.
+TEST(SynthCli, EachCompressedFormIsWhatItsToolDecodes) {
+  tarntest::TempDir dir;
+  const std::vector<std::string> opts = {"--events", "300", "--modules"};
+  std::vector<std::string> args = opts;
+  args.push_back(dir.path() + "/plain.mid");
+  ASSERT_EQ(synthTool(dir, args).status, 0);
+  const std::string plain = slurp(dir.path() + "/plain.mid");
+  const std::pair<const char*, const char*> forms[] = {
+      {".gz", "gzip"}, {".lz4", "lz4"}, {".bz2", "bzip2"}, {".zst", "zstd"}};
+  for (const auto& [ending, tool] : forms) {
+    size_t oneMember = 0;
+    for (const char* member : {"", "7000"}) {
+      SCOPED_TRACE(std::string(ending) + " members of " + (*member ? member : "the whole run"));
+      std::vector<std::string> a = opts;
+      if (*member) a.insert(a.end(), {"--compress-member-size", member});
+      const std::string out = dir.path() + "/run.mid" + ending;
+      a.push_back(out);
+      const Result r = synthTool(dir, a);
+      ASSERT_EQ(r.status, 0) << r.err;
+      const std::string command = std::string(tool) + " -dc '" + out + "' >'" + dir.path() + "/decoded' 2>/dev/null";
+      if (std::system(("command -v " + std::string(tool) + " >/dev/null").c_str()) != 0)
+        GTEST_SKIP() << tool << " is not installed";
+      ASSERT_EQ(std::system(command.c_str()), 0);
+      EXPECT_TRUE(slurp(dir.path() + "/decoded") == plain);
+      const size_t size = slurp(out).size();
+      if (!*member) oneMember = size;
+      else EXPECT_GT(size, oneMember + plain.size() / 7000 * 8);  // each member has its own header
+    }
+  }
+  EXPECT_NE(synthTool(dir, {"--compress-member-size", "0", dir.path() + "/x.mid.gz"}).status, 0);
+}
+
 TEST(SynthCli, DamageKinds) {
   tarntest::TempDir dir;
   synth::RunSpec spec;

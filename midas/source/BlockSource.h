@@ -1,0 +1,25 @@
+// Bytes read() from a descriptor in large blocks: pipes, devices, files that
+// cannot be mapped, and the compressed input of every decoder.
+#pragma once
+
+#include <memory>
+
+#include "ByteSource.h"
+
+class BlockSource : public ByteSource {
+ public:
+  // Reads `fd` (not owned) at most `readSize` bytes per read().
+  explicit BlockSource(int fd, size_t readSize = 1 << 20);
+  size_t peek(size_t count, char** data) override;
+  void skip(size_t count) override { fBegin += count; }
+  // The bytes held but not yet handed out.
+  size_t held() const { return fEnd - fBegin; }
+
+ private:
+  int fFd;
+  size_t fReadSize;
+  size_t fCapacity;
+  std::unique_ptr<char[]> fBuffer;
+  size_t fBegin = 0;  // [fBegin, fEnd) of fBuffer are read but not handed out
+  size_t fEnd = 0;
+};

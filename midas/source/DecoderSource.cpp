@@ -1,0 +1,89 @@
+#include "DecoderSource.h"
+
+#include <cstring>
+
+DecoderSource::DecoderSource(std::unique_ptr<ByteSource> input, size_t step)
+    : fInput(std::move(input)), fStep(step), fCapacity(kMaxPeek + step), fBuffer(new char[fCapacity]) {}
+
+size_t DecoderSource::peek(size_t count, char** data) {
+  if (!fBroken) going();
+  if (count > kMaxPeek) count = kMaxPeek;
+  while (fEnd - fBegin < count && !fBroken) {
+    if (fCapacity - fEnd < fStep) {
+      // What is held is mostly less than one event: the move is cheap.
+      std::memmove(fBuffer.get(), fBuffer.get() + fBegin, fEnd - fBegin);
+      fEnd -= fBegin;
+      fBegin = 0;
+    }
+    const size_t made = decode(fBuffer.get() + fEnd, fStep);
+    if (made == 0) break;  // stopped: End, Cut or Failed
+    fEnd += made;
+  }
+  *data = fBuffer.get() + fBegin;
+  return fEnd - fBegin;
+}
+
+// Bytes made into [out, out + room); 0 once the stream stopped, with stop() set.
+size_t DecoderSource::decode(char* out, size_t room) {
+  for (;;) {
+    if (fTrailing) {
+      stopped(SourceStop::End);
+      return 0;
+    }
+    char* in = nullptr;
+    if (!fInUnit) {
+      const size_t n = fInput->peek(2, &in);
+      fInputHeld = n;
+      if (fInput->stop() == SourceStop::Failed) break;
+      if (n == 0) {
+        // The input ends between units, where a file may end; before the
+        // first unit it was cut (the magic number was seen).
+        stopped(fUnits > 0 ? SourceStop::End : SourceStop::Cut);
+        return 0;
+      }
+      Start start = Start::Unit;
+      if (startUnit(in, n, fUnits == 0, &start) == Step::Failed) {
+        fBroken = true;
+        return 0;
+      }
+      if (start == Start::Trailing) {
+        fTrailing = true;
+        continue;
+      }
+      fInUnit = true;
+      fHungry = false;
+    }
+    size_t want = fHungry ? fInputHeld + 1 : 1;
+    if (want < inputWanted()) want = inputWanted();
+    const size_t n = fInput->peek(want, &in);
+    if (fInput->stop() == SourceStop::Failed) break;
+    const bool ended = fInput->stop() != SourceStop::None;
+    size_t used = 0, made = 0;
+    const Step s = step(in, n, &used, out, room, &made);
+    fInput->skip(used);
+    fInputHeld = n - used;
+    if (!fInput->intact()) break;  // the mapped input failed under the library
+    if (s == Step::Failed) {
+      fBroken = true;  // what was made before the error is still handed out
+      return made;
+    }
+    if (s == Step::UnitEnd) {
+      fInUnit = false;
+      ++fUnits;
+    }
+    if (made > 0) return made;
+    if (s == Step::Going && used == 0) {
+      if (ended) {
+        stopped(SourceStop::Cut);  // asked again, it goes on if the file grew
+        return 0;
+      }
+      fHungry = true;
+    } else {
+      fHungry = false;
+    }
+  }
+  // The compressed input could not be read.
+  failed(fInput->errorNumber(), fInput->errorText());
+  fBroken = true;
+  return 0;
+}

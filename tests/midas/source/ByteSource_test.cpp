@@ -1,0 +1,71 @@
+// The byte sources under the reader: a source that stopped is asked again and
+// gives what arrived since (a file read as it is written).
+#include <fcntl.h>
+#include <unistd.h>
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "MidasSynth.h"
+#include "TarnTest.h"
+#include "source/OpenSource.h"
+
+namespace {
+
+std::string fileBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+// Everything the source gives now, in pieces of up to 100000 bytes.
+std::string drain(ByteSource& s) {
+  std::string out;
+  for (;;) {
+    char* at = nullptr;
+    const size_t n = s.peek(100000, &at);
+    const size_t take = n < 100000 ? n : 100000;
+    out.append(at, take);
+    s.skip(take);
+    if (n < 100000 && s.stop() != SourceStop::None) return out;
+  }
+}
+
+TEST(ByteSource, AStoppedSourceGivesWhatArrivedSinceWhenAskedAgain) {
+  tarntest::TempDir dir;
+  synth::RunSpec spec;
+  spec.events = 400;
+  spec.modules = true;
+  std::string plain;
+  for (const synth::Event& e : synth::makeRun(spec)) {
+    const std::vector<uint8_t> b = synth::encodeEvent(e);
+    plain.append(b.begin(), b.end());
+  }
+  for (const std::string form : {".mid", ".mid.gz", ".mid.lz4", ".mid.bz2", ".mid.zst"})
+    for (GzipInflater inflater : {GzipInflater::Fastest, GzipInflater::Zlib}) {
+      SCOPED_TRACE(form + (inflater == GzipInflater::Zlib ? " zlib" : ""));
+      std::string error;
+      ASSERT_TRUE(synth::writeRun(dir.path() + "/whole" + form, synth::makeRun(spec), false,
+                                  synth::Damage::None, error)) << error;
+      const std::string whole = fileBytes(dir.path() + "/whole" + form);
+      const std::string path = dir.write("growing" + form, "");
+      const int fd = ::open(path.c_str(), O_RDONLY);
+      ASSERT_GE(fd, 0);
+      bool empty = false;
+      EXPECT_EQ(openSource(fd, inflater, &empty), nullptr);  // nothing to tell the form by yet
+      EXPECT_TRUE(empty);
+      std::ofstream(path, std::ios::binary | std::ios::app) << whole.substr(0, whole.size() / 2);
+      std::unique_ptr<ByteSource> s = openSource(fd, inflater, &empty);
+      ASSERT_NE(s, nullptr);
+      std::string got = drain(*s);
+      EXPECT_EQ(s->stop(), form == ".mid" ? SourceStop::End : SourceStop::Cut);
+      EXPECT_LT(got.size(), plain.size());
+      std::ofstream(path, std::ios::binary | std::ios::app) << whole.substr(whole.size() / 2);
+      got += drain(*s);
+      EXPECT_EQ(s->stop(), SourceStop::End);
+      EXPECT_TRUE(got == plain) << got.size() << " of " << plain.size() << " bytes";
+      s.reset();
+      ::close(fd);
+    }
+}
+
+}  // namespace
