@@ -174,7 +174,7 @@ bool runLocally(const Batch& batch, const std::vector<int>& todo, const LocalOpt
   std::map<pid_t, Child> running;
   size_t next = 0;
   int interrupts = 0;
-  while (next < todo.size() || !running.empty()) {
+  while ((!interrupts && next < todo.size()) || !running.empty()) {
     while (!interrupts && next < todo.size() && static_cast<int>(running.size()) < options.jobs) {
       const BatchRun& run = batch.runs[todo[next++]];
       json status = baseStatus(run, "failed");

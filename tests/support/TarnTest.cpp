@@ -75,7 +75,8 @@ static int tempFile() {
   return fd;
 }
 
-RunResult runTarn(const std::vector<std::string>& args, int interruptAfterMs, int secondAfterMs) {
+RunResult runTarn(const std::vector<std::string>& args, int interruptAfterMs, int secondAfterMs,
+                  int signalNumber) {
   int out = tempFile(), err = tempFile();
   flushAll();
   pid_t pid = ::fork();
@@ -94,10 +95,10 @@ RunResult runTarn(const std::vector<std::string>& args, int interruptAfterMs, in
   }
   if (interruptAfterMs >= 0) {
     std::this_thread::sleep_for(std::chrono::milliseconds(interruptAfterMs));
-    ::kill(pid, SIGINT);
+    ::kill(pid, signalNumber);
     if (secondAfterMs >= 0) {
       std::this_thread::sleep_for(std::chrono::milliseconds(secondAfterMs));
-      ::kill(pid, SIGINT);
+      ::kill(pid, signalNumber);
     }
   }
   int status = 0;

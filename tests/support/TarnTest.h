@@ -1,6 +1,7 @@
 // Fixtures shared by the tests: loading modules, capturing output, running tarn.
 #pragma once
 
+#include <csignal>
 #include <string>
 #include <vector>
 
@@ -45,15 +46,15 @@ class Node {
   TarnBase* object;
 };
 
-// Runs build/bin/tarn with `args`, optionally sending SIGINT `interruptAfterMs`
-// after start (negative: never) and a second one `secondAfterMs` later.
+// Runs build/bin/tarn with `args`, optionally sending SIGINT (or `signalNumber`)
+// `interruptAfterMs` after start (negative: never) and a second one `secondAfterMs` later.
 struct RunResult {
   int status;  // exit status, or 128 + signal number
   std::string out;
   std::string err;
 };
 RunResult runTarn(const std::vector<std::string>& args, int interruptAfterMs = -1,
-                  int secondAfterMs = -1);
+                  int secondAfterMs = -1, int signalNumber = SIGINT);
 
 // A directory removed with its files when the object goes.
 class TempDir {
