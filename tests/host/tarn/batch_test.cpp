@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -158,6 +159,13 @@ TEST_F(TarnBatch, MistakesOfTheCommandAreFoundOnceBeforeAnyRun) {
   EXPECT_NE(::access(out.c_str(), F_OK), 0);
 
   graph = good;
+  const std::string path = std::getenv("PATH");
+  ::setenv("PATH", dir.path().c_str(), 1);  // no sbatch there
+  auto noSlurm = runTarn(args({a, c}, {"--slurm"}));
+  ::setenv("PATH", path.c_str(), 1);
+  EXPECT_EQ(noSlurm.status, 2);
+  EXPECT_EQ(noSlurm.err, "tarn batch: sbatch not found on PATH; --slurm needs Slurm's commands\n");
+
   const std::string list = dir.write("runs.txt", "# the good ones\n" + a + "\n\n  " + c + "  \n");
   auto listed = runTarn(args({"@" + list}));
   EXPECT_EQ(listed.status, 0) << listed.err;
