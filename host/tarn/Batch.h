@@ -43,8 +43,10 @@ nlohmann::json runInputs(const Batch& batch, const BatchRun& run);
 
 // --- the records on disk (BatchRecords.cpp) ---
 
-// Writes `text` to a temporary name beside `path`, then renames it there.
-bool writeFileAtomically(const std::string& path, const std::string& text, std::string& error);
+// Writes `text` to a temporary name beside `path`, then renames it there;
+// `durable`: synced to the disk before the rename.
+bool writeFileAtomically(const std::string& path, const std::string& text, std::string& error,
+                         bool durable = true);
 bool writeManifest(const Batch& batch, std::string& error);
 bool readManifest(const std::string& dir, Batch& batch, std::string& error);
 // DIR/NAME/status.json as an object; a null json when missing or unreadable.

@@ -1,5 +1,6 @@
 // `tarn batch`: the command line, the checks made once before any run, and
 // the choice of engine.
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -152,6 +153,15 @@ int batchCommand(int argc, char** argv) {
     } else {
       positional.push_back(a);
     }
+  }
+  if (!slurm) {
+    // Held from here, so a Ctrl-C while the graph is checked stops the batch
+    // as one during its runs does, with each run's state recorded.
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGINT);
+    sigaddset(&set, SIGTERM);
+    ::sigprocmask(SIG_BLOCK, &set, nullptr);
   }
   if (!statusDir.empty()) {
     if (!positional.empty()) return usage("--status takes only the batch's directory");

@@ -201,7 +201,7 @@ bool runLocally(const Batch& batch, const std::vector<int>& todo, const LocalOpt
       }
       status["reason"] = error;
       writeStatus(batch, run, status);
-      progress.finished(run.index, false);
+      progress.finished(run.index, "failed");
     }
 
     const timespec tick = {0, 250 * 1000 * 1000};
@@ -227,7 +227,7 @@ bool runLocally(const Batch& batch, const std::vector<int>& todo, const LocalOpt
       ::close(c->second.countsFd);
       running.erase(c);
       writeStatus(batch, run, status);
-      progress.finished(run.index, status["state"] == "done");
+      progress.finished(run.index, status["state"].get<std::string>());
     }
     std::map<int, uint64_t> events;
     for (const auto& c : running) events[c.second.index] = readCount(c.second.countsFd);

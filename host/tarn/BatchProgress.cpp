@@ -9,7 +9,8 @@
 #include "Batch.h"
 
 BatchProgress::BatchProgress(const Batch& batch, const std::vector<int>& todo, bool s)
-    : shown(s), total(todo.size()), since(Clock::now()) {
+    : shown(s), total(batch.runs.size()), since(Clock::now()) {
+  done = static_cast<int>(batch.runs.size() - todo.size());  // done before
   for (int k : todo) {
     struct stat st;
     const std::string& input = batch.runs[k].input;
@@ -21,9 +22,9 @@ BatchProgress::BatchProgress(const Batch& batch, const std::vector<int>& todo, b
 
 void BatchProgress::started(int index, pid_t pid) { going[index] = Going{pid, Clock::now()}; }
 
-void BatchProgress::finished(int index, bool ok) {
+void BatchProgress::finished(int index, const std::string& state) {
   going.erase(index);
-  ++(ok ? done : failed);
+  ++(state == "done" ? done : state == "interrupted" ? interrupted : failed);
   bytesFinished += sizes[index];
 }
 
@@ -55,8 +56,9 @@ void BatchProgress::draw(const std::map<int, uint64_t>& events) {
     long s = static_cast<long>(elapsed * (bytesTotal - bytes) / bytes + 0.5);
     std::snprintf(left, sizeof left, ", %ldh%02ldm%02lds left", s / 3600, s / 60 % 60, s % 60);
   }
-  std::fprintf(stderr, "\r\033[Ktarn batch: %d/%zu done, %zu running, %d failed, %.0f events/s%s",
-               done, total, going.size(), failed, rate, left);
+  std::string stopped = interrupted ? ", " + std::to_string(interrupted) + " interrupted" : "";
+  std::fprintf(stderr, "\r\033[Ktarn batch: %d/%zu done, %zu running, %d failed%s, %.0f events/s%s",
+               done, total, going.size(), failed, stopped.c_str(), rate, left);
   std::fflush(stderr);
   drawn = true;
 }

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdint>
 #include <map>
+#include <string>
 #include <vector>
 
 struct Batch;
@@ -15,7 +16,8 @@ class BatchProgress {
  public:
   BatchProgress(const Batch& batch, const std::vector<int>& todo, bool shown);
   void started(int index, pid_t pid);
-  void finished(int index, bool done);
+  // state: "done", "failed" or "interrupted".
+  void finished(int index, const std::string& state);
   // `events`: the events each running run has sent so far, by run index.
   void draw(const std::map<int, uint64_t>& events);
   void clear();
@@ -30,7 +32,7 @@ class BatchProgress {
 
   bool shown;
   size_t total;
-  int done = 0, failed = 0;
+  int done = 0, failed = 0, interrupted = 0;
   uint64_t bytesTotal = 0, bytesFinished = 0;
   std::map<int, uint64_t> sizes;
   std::map<int, Going> going;

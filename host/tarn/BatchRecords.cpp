@@ -12,7 +12,8 @@
 
 using nlohmann::json;
 
-bool writeFileAtomically(const std::string& path, const std::string& text, std::string& error) {
+bool writeFileAtomically(const std::string& path, const std::string& text, std::string& error,
+                         bool durable) {
   const std::string temporary = path + ".tmp." + std::to_string(::getpid());
   int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (fd < 0) {
@@ -27,9 +28,7 @@ bool writeFileAtomically(const std::string& path, const std::string& text, std::
     done += static_cast<size_t>(n);
   }
   const int writeErrno = errno;
-  // A record that says "done" must outlive a crash of the machine as the
-  // results it vouches for do.
-  bool ok = done == text.size() && ::fsync(fd) == 0;
+  bool ok = done == text.size() && (!durable || ::fsync(fd) == 0);
   ok = ::close(fd) == 0 && ok;
   if (!ok || ::rename(temporary.c_str(), path.c_str()) != 0) {
     error = "cannot write " + path + ": " + std::strerror(done == text.size() ? errno : writeErrno);
@@ -85,7 +84,11 @@ json readStatus(const Batch& batch, const BatchRun& run) {
 
 bool writeStatus(const Batch& batch, const BatchRun& run, const json& status) {
   std::string error;
-  if (writeFileAtomically(runDirectory(batch, run) + "/status.json", status.dump() + "\n", error))
+  // A record that says "done" must outlive a crash of the machine; one of a
+  // run going is only a mark.
+  const bool durable = status.value("state", "") != "running";
+  if (writeFileAtomically(runDirectory(batch, run) + "/status.json", status.dump() + "\n", error,
+                          durable))
     return true;
   std::fprintf(stderr, "tarn batch: %s\n", error.c_str());
   return false;

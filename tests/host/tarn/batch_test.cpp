@@ -182,10 +182,14 @@ TEST_F(TarnBatch, CtrlCStopsTheRunsAndALaterCallRerunsExactlyThose) {
   ASSERT_EQ(first.status, 0) << first.err;
   const std::string fastStatus = slurp(out + "/run00001/status.json");
 
-  auto r = runTarn(args({fast, slow1, slow2, slow3}, {"-j", "2", "-s", "in.interval=0.01"}), 300);
+  auto r = runTarn(
+      args({fast, slow1, slow2, slow3}, {"-j", "2", "-s", "in.interval=0.01", "--progress"}), 400);
   EXPECT_EQ(r.status, 130) << r.err;
   EXPECT_NE(r.err.find("tarn batch: interrupted, stopping 2 running run(s)"), std::string::npos)
       << r.err;
+  EXPECT_NE(r.err.find("\r\033[Ktarn batch: 1/4 done, 2 running, 0 failed, "), std::string::npos)
+      << r.err;
+  EXPECT_NE(r.err.find(" events/s"), std::string::npos);
   EXPECT_EQ(status(out, "run00002")["state"], "interrupted");
   EXPECT_EQ(status(out, "run00003")["state"], "interrupted");
   EXPECT_NE(::access((out + "/run00004/status.json").c_str(), F_OK), 0);  // never started
