@@ -1,6 +1,8 @@
 // `tarn batch`: the command line, the checks made once before any run, and
 // the choice of engine.
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -203,6 +205,16 @@ int batchCommand(int argc, char** argv) {
 
   if (::mkdir(batch.out.c_str(), 0755) != 0 && errno != EEXIST) {
     std::cerr << "tarn batch: cannot make " << batch.out << ": " << std::strerror(errno) << "\n";
+    return 2;
+  }
+  // Two batches on one directory would run the same runs over each other.
+  const std::string lockPath = batch.out + "/.lock";
+  int lock = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  if (lock < 0 || ::flock(lock, LOCK_EX | LOCK_NB) != 0) {
+    std::cerr << "tarn batch: " << batch.out
+              << (lock < 0 ? " cannot be locked: " + std::string(std::strerror(errno))
+                           : std::string(" is in use by another tarn batch"))
+              << "\n";
     return 2;
   }
   if (!writeManifest(batch, error)) {

@@ -221,9 +221,19 @@ TEST_F(TarnBatch, KillNineLeavesNoRunLookingDone) {
     log = slurp(out + "/run00001/stdout");
   }
   EXPECT_NE(log.find("in deleted\n"), std::string::npos) << log;
-  auto rerun = runTarn(args({slow}));
+  // One batch on a directory at a time.
+  std::thread second([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    auto busy = runTarn(args({slow}, {"--force"}));
+    EXPECT_EQ(busy.status, 2);
+    EXPECT_EQ(busy.err, "tarn batch: " + out + " is in use by another tarn batch\n");
+  });
+  auto paced = runTarn(args({slow}, {"-s", "in.interval=0.01"}));
+  second.join();
+  EXPECT_EQ(paced.status, 0) << paced.err;
+  auto rerun = runTarn(args({slow}, {"-s", "in.interval=0.01"}));
   EXPECT_EQ(rerun.status, 0);
-  EXPECT_NE(rerun.err.find("1 done (0 of them before)"), std::string::npos) << rerun.err;
+  EXPECT_NE(rerun.err.find("1 done (1 of them before)"), std::string::npos) << rerun.err;
 }
 
 }  // namespace
