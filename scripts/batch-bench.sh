@@ -72,6 +72,7 @@ emptyLoop() {
   done
 }
 
+: "${load:=$(cut -d' ' -f1-3 /proc/loadavg)}"
 : >"$work/j1"; : >"$work/j2"; : >"$work/batch"; : >"$work/loop"
 for r in $(seq 1 "$rounds"); do
   echo "== round $r of $rounds" >&2
@@ -88,6 +89,10 @@ done
 if [[ $parts == *gz* ]]; then
   j1=$(median <"$work/j1"); j2=$(median <"$work/j2")
   grep -q '"state":"done"' "$work/out-j2/run00008/status.json" || { echo "batch-bench: the runs failed" >&2; exit 1; }
+  # Runs at once: the runs' own wall seconds summed over the batch's (last round).
+  busy=$(cat "$work"/out-j2/*/status.json | grep -o '"seconds":[0-9.e+-]*' | cut -d: -f2 |
+    awk -v w="$(tail -1 "$work/j2")" '{ s += $1 } END { print s / w }')
+  printf '%s runs at once on average with -j 2; load average before: %s\n' "$busy" "$load"
   printf '8 gzip runs of %s MB:  -j 1 %.2f s, -j 2 %.2f s, ratio %.2f (target >= 1.8)\n' \
   "$(( $(stat -c %s "$runs/gz/run00001.mid.gz") / 1000000 ))" "$j1" "$j2" "$(awk -v a="$j1" -v b="$j2" 'BEGIN { print a / b }')"
 fi

@@ -4,11 +4,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <map>
 #include <sstream>
+#include <thread>
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -73,11 +75,25 @@ bool clusterUp() {
   return std::getenv("SLURM_CONF") && std::system("scontrol ping >/dev/null 2>&1") == 0;
 }
 
-TEST(TarnBatchSlurm, ArrayJobWritesWhatALocalBatchWrites) {
-  if (!clusterUp()) {
-    if (std::getenv("TARN_REQUIRE_SLURM")) FAIL() << "no Slurm cluster answers (SLURM_CONF)";
-    GTEST_SKIP() << "no Slurm cluster (SLURM_CONF unset or scontrol ping fails); make test-slurm starts one";
+#define REQUIRE_CLUSTER()                                                                      \
+  if (!clusterUp()) {                                                                          \
+    if (std::getenv("TARN_REQUIRE_SLURM")) FAIL() << "no Slurm cluster answers (SLURM_CONF)"; \
+    GTEST_SKIP() << "no Slurm cluster (SLURM_CONF unset or scontrol ping fails); "             \
+                    "make test-slurm starts one";                                              \
   }
+
+// Polls `done` every 200 ms for at most `seconds`.
+template <class F>
+bool within(int seconds, F done) {
+  for (int i = 0; i < seconds * 5; ++i) {
+    if (done()) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  }
+  return done();
+}
+
+TEST(TarnBatchSlurm, ArrayJobWritesWhatALocalBatchWrites) {
+  REQUIRE_CLUSTER();
   tarntest::TempDir dir;
   const std::string graph = dir.write("g.tarn",
                                       "node in RunFile\n"
@@ -133,6 +149,34 @@ TEST(TarnBatchSlurm, ArrayJobWritesWhatALocalBatchWrites) {
   auto again = batchIn(dir.path() + "/slurm", args);
   EXPECT_EQ(again.status, 0);
   EXPECT_NE(again.err.find("nothing submitted"), std::string::npos) << again.err;
+}
+
+TEST(TarnBatchSlurm, KillNineOfATaskLeavesNoRunLookingDone) {
+  REQUIRE_CLUSTER();
+  tarntest::TempDir dir;
+  const std::string graph = dir.write("g.tarn", "node in RunFile\nset in.interval 0.05\nstart in\n");
+  synth::RunSpec spec;
+  spec.events = 200;  // 10 s at its pace
+  std::string run = dir.path() + "/run00001.mid", error;
+  ASSERT_TRUE(synth::writeRun(run, synth::makeRun(spec), false, synth::Damage::None, error));
+  const std::string out = dir.path() + "/b";
+  auto r = runTarn({"batch", graph, run, "-s", "in.file={run}", "--out", out, "--slurm"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::string tag = "submitted Slurm job ";
+  ASSERT_NE(r.err.find(tag), std::string::npos) << r.err;
+  const std::string job = r.err.substr(r.err.find(tag) + tag.size(), r.err.find(':', r.err.find(tag)) -
+                                                                        r.err.find(tag) - tag.size());
+  const std::string statusFile = out + "/run00001/status.json";
+  ASSERT_TRUE(within(60, [&] { return slurp(statusFile).find("\"running\"") != std::string::npos; }));
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  ASSERT_EQ(std::system(("scancel --batch --signal=KILL " + job).c_str()), 0);
+  EXPECT_TRUE(within(60, [&] {
+    return std::system(("squeue -h -j " + job + " 2>/dev/null | grep -q .").c_str()) != 0;
+  }));
+  json s = json::parse(slurp(statusFile), nullptr, false);
+  EXPECT_EQ(s.value("state", ""), "running") << slurp(statusFile);
+  auto table = runTarn({"batch", "--status", out});
+  EXPECT_NE(table.out.find("run00001  running"), std::string::npos) << table.out;
 }
 
 }  // namespace
