@@ -70,8 +70,8 @@ std::vector<int> runsToDo(const Batch& batch, bool force);
 
 // --- reporting (BatchReport.cpp) ---
 
-// One line per run that is not done, then the totals, on stderr; the exit
-// status of the batch (0 all done, 130 interrupted, 1 otherwise).
+// One line per run that is not done, then the totals, on stderr; 0 when
+// every run is done, else 1.
 int summarise(const Batch& batch, int skipped);
 // `tarn batch --status DIR`: a table of every run.
 int printStatusTable(const std::string& dir);

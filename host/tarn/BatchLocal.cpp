@@ -79,9 +79,13 @@ pid_t startRun(const Batch& batch, const BatchRun& run, int countsFd, std::strin
     // Its own process group: a Ctrl-C at the terminal reaches the batch only,
     // which passes one interrupt on (two would make `tarn run` quit at once).
     ::setpgid(0, 0);
-    sigset_t none;
-    sigemptyset(&none);
-    ::sigprocmask(SIG_SETMASK, &none, nullptr);
+    // Interrupts stay held: `tarn run` takes them when its watcher starts, so
+    // one that comes early still stops the run cleanly rather than ending it.
+    sigset_t held;
+    sigemptyset(&held);
+    sigaddset(&held, SIGINT);
+    sigaddset(&held, SIGTERM);
+    ::sigprocmask(SIG_SETMASK, &held, nullptr);
     int in = ::open("/dev/null", O_RDONLY);
     ::dup2(in, 0);
     ::dup2(out, 1);
@@ -178,7 +182,22 @@ bool runLocally(const Batch& batch, const std::vector<int>& todo, const LocalOpt
   std::map<pid_t, Child> running;
   size_t next = 0;
   int interrupts = 0;
+  sigset_t stops;
+  sigemptyset(&stops);
+  sigaddset(&stops, SIGINT);
+  sigaddset(&stops, SIGTERM);
+  auto interrupt = [&] {
+    // The first interrupt stops each run cleanly; a second makes them quit at once.
+    ++interrupts;
+    progress.clear();
+    std::fprintf(stderr, "tarn batch: interrupted, stopping %zu running run(s)%s\n", running.size(),
+                 interrupts == 1 ? " (again to quit at once)" : "");
+    for (const auto& c : running) ::kill(c.first, SIGINT);
+  };
+  const timespec now = {0, 0};
   while ((!interrupts && next < todo.size()) || !running.empty()) {
+    // An interrupt already waiting starts no more runs.
+    if (!interrupts && next < todo.size() && ::sigtimedwait(&stops, nullptr, &now) > 0) interrupt();
     while (!interrupts && next < todo.size() && static_cast<int>(running.size()) < options.jobs) {
       const BatchRun& run = batch.runs[todo[next++]];
       json status = baseStatus(run, "failed");
@@ -210,14 +229,7 @@ bool runLocally(const Batch& batch, const std::vector<int>& todo, const LocalOpt
 
     const timespec tick = {0, 250 * 1000 * 1000};
     int sig = ::sigtimedwait(&set, nullptr, &tick);
-    if (sig == SIGINT || sig == SIGTERM) {
-      // The first interrupt stops each run cleanly; a second makes them quit at once.
-      ++interrupts;
-      progress.clear();
-      std::fprintf(stderr, "tarn batch: interrupted, stopping %zu running run(s)%s\n",
-                   running.size(), interrupts == 1 ? " (again to quit at once)" : "");
-      for (const auto& c : running) ::kill(c.first, SIGINT);
-    }
+    if (sig == SIGINT || sig == SIGTERM) interrupt();
     int wstatus;
     rusage use;
     pid_t pid;
