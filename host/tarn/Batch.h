@@ -78,7 +78,8 @@ int printStatusTable(const std::string& dir);
 
 // --- Slurm (BatchSlurm.cpp) ---
 
-// Writes DIR/batch.sbatch for `todo` and submits it with sbatch and `extra`.
+// Writes DIR/batch.sbatch for `todo`, at most `jobs` at once (0: no limit),
+// and submits it with sbatch and `extra`.
 // True when sbatch is on PATH.
 bool slurmAvailable();
 int submitToSlurm(const Batch& batch, const std::vector<int>& todo, int jobs, bool wait,

@@ -105,7 +105,7 @@ int batchCommand(int argc, char** argv) {
   LocalOptions options;
   long cores = ::sysconf(_SC_NPROCESSORS_ONLN);
   options.jobs = cores > 0 ? static_cast<int>(cores) : 1;
-  bool slurm = false, wait = false, outGiven = false;
+  bool slurm = false, wait = false, outGiven = false, jobsGiven = false;
   int task = -1;
   std::string statusDir;
   for (int i = 0; i < argc; ++i) {
@@ -127,9 +127,11 @@ int batchCommand(int argc, char** argv) {
     } else if (a == "-j" || a == "--jobs") {
       if (!value(v) || !parseCount(v, options.jobs) || options.jobs < 1)
         return usage(a + " needs a number of runs at once, at least 1");
+      jobsGiven = true;
     } else if (a.size() > 2 && a.compare(0, 2, "-j") == 0) {
       if (!parseCount(a.substr(2), options.jobs) || options.jobs < 1)
         return usage(a + ": expected -jN, N at least 1");
+      jobsGiven = true;
     } else if (a == "-o" || a == "--out") {
       if (!value(batch.out)) return usage(a + " needs a directory");
       outGiven = true;
@@ -223,7 +225,8 @@ int batchCommand(int argc, char** argv) {
   }
   std::vector<int> todo = runsToDo(batch, options.force);
   const int skipped = static_cast<int>(batch.runs.size() - todo.size());
-  if (slurm) return submitToSlurm(batch, todo, options.jobs, wait, extra, skipped);
+  // On a cluster the cores of this machine say nothing: no limit unless asked.
+  if (slurm) return submitToSlurm(batch, todo, jobsGiven ? options.jobs : 0, wait, extra, skipped);
   const bool interrupted = runLocally(batch, todo, options);
   const int status = summarise(batch, skipped);
   return interrupted ? 130 : status;

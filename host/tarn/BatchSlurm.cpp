@@ -29,7 +29,7 @@ std::string absolutePath(const Batch& batch, const std::string& path) {
 std::string arraySpec(const std::vector<int>& todo, int jobs) {
   std::string spec;
   for (size_t k = 0; k < todo.size(); ++k) spec += (k ? "," : "") + std::to_string(todo[k]);
-  return spec + "%" + std::to_string(jobs);
+  return jobs > 0 ? spec + "%" + std::to_string(jobs) : spec;
 }
 
 }  // namespace
