@@ -44,16 +44,13 @@ size_t count(const std::string& text, const std::string& what) {
   return n;
 }
 
-// Every event of the run file histogrammed, optionally paced so a run lasts.
+// Every event of the run file unpacked and written to a file of the run.
 const char kGraph[] =
     "node in RunFile\n"
     "node unpack CompositeUnpacker\n"
-    "node hist Histogrammer\n"
-    "set hist.properties ADCValue\n"
-    "set hist.bins ADCValue:16:0:4096\n"
+    "node h5 Hdf5Writer\n"
     "connect in.event unpack.event\n"
-    "connect unpack.fevent hist.fevent\n"
-    "connect in.eor hist.eor\n"
+    "connect unpack.fevent h5.fevent\n"
     "start in\n";
 
 struct TarnBatch : ::testing::Test {
@@ -64,7 +61,7 @@ struct TarnBatch : ::testing::Test {
   std::vector<std::string> args(std::vector<std::string> runs, std::vector<std::string> more = {}) {
     std::vector<std::string> a = {"batch", graph};
     a.insert(a.end(), runs.begin(), runs.end());
-    for (const char* s : {"-s", "in.file={run}", "-s", "hist.prefix={out}/{name}", "--out"})
+    for (const char* s : {"-s", "in.file={run}", "-s", "h5.file={out}/{name}.h5", "--out"})
       a.push_back(s);
     a.push_back(out);
     a.insert(a.end(), more.begin(), more.end());
@@ -89,7 +86,7 @@ TEST_F(TarnBatch, RecordsEachRunAndResumesWhatIsNotDoneOrHasChanged) {
   EXPECT_EQ(s1["events"], 42);  // begin of run, 40 events, end of run
   EXPECT_EQ(s1["index"], 0);
   EXPECT_GT(s1["max_rss_kib"].get<long>(), 0);
-  EXPECT_NE(slurp(out + "/run00001/run00001_ADCValue.csv").find("low,high,count\n"), std::string::npos);
+  EXPECT_EQ(slurp(out + "/run00001/run00001.h5").substr(1, 3), "HDF");
   EXPECT_EQ(status(out, "run00002")["state"], "done");
   // A damaged file's run ends as `tarn run` ends on it, RunFile's message in its stdout.
   EXPECT_EQ(status(out, "run00003")["state"], "done");
@@ -150,10 +147,10 @@ TEST_F(TarnBatch, MistakesOfTheCommandAreFoundOnceBeforeAnyRun) {
   EXPECT_EQ(setting.err,
             "tarn: --set in.steps=run00001: cannot set in.steps: 'run00001' is not a valid int value\n");
   const std::string good = graph;
-  graph = dir.write("bad.tarn", std::string(kGraph) + "set hist.nope 1\n");
+  graph = dir.write("bad.tarn", std::string(kGraph) + "set h5.nope 1\n");
   auto bad = runTarn(args({a, c}));
   EXPECT_EQ(bad.status, 2);
-  EXPECT_EQ(bad.err.rfind(graph + ":10: node 'hist' (Histogrammer) has no input 'nope'", 0), 0u)
+  EXPECT_EQ(bad.err.rfind(graph + ":7: node 'h5' (Hdf5Writer) has no input 'nope'", 0), 0u)
       << bad.err;
   EXPECT_EQ(count(bad.err, graph + ":"), 1u);
   EXPECT_NE(::access(out.c_str(), F_OK), 0);
