@@ -1,8 +1,10 @@
 // What a batch tells at its end and what `--status` shows, from the status
 // files alone, so both read the same whichever engine ran the runs.
+#include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <map>
 
@@ -40,6 +42,16 @@ int summarise(const Batch& batch, int skipped) {
   return done == static_cast<int>(batch.runs.size()) ? 0 : 1;
 }
 
+// A run recorded as going whose batch, on this machine, is gone: killed
+// before it could say how the run ended.
+static bool lost(const json& s) {
+  char host[256] = "";
+  ::gethostname(host, sizeof host - 1);
+  const long pid = s.value("pid", 0L);
+  return s.value("state", "") == "running" && s.value("host", "") == host && pid > 0 &&
+         ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH;
+}
+
 int printStatusTable(const std::string& dir) {
   Batch batch;
   std::string error;
@@ -59,7 +71,7 @@ int printStatusTable(const std::string& dir) {
   std::map<std::string, int> counts;
   for (const BatchRun& r : batch.runs) {
     json s = readStatus(batch, r);
-    const std::string state = s.is_null() ? "pending" : s.value("state", "?");
+    const std::string state = s.is_null() ? "pending" : lost(s) ? "lost" : s.value("state", "?");
     ++counts[state];
     std::printf("%-*s  %-11s  %10llu  %9.1f  %9.1f  %s\n", static_cast<int>(width), r.name.c_str(),
                 state.c_str(), s.is_null() ? 0ull : s.value("events", 0ull),

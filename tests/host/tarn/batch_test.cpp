@@ -211,6 +211,7 @@ TEST_F(TarnBatch, KillNineLeavesNoRunLookingDone) {
   EXPECT_EQ(r.status, 128 + SIGKILL);
   EXPECT_NE(status(out, "run00001")["state"], "done");
   EXPECT_EQ(status(out, "run00001")["state"], "running");
+  EXPECT_NE(runTarn({"batch", "--status", out}).out.find("run00001  lost "), std::string::npos);
   // The run goes with its batch instead of writing on unseen: it is stopped cleanly.
   std::string log;
   for (int i = 0; i < 50 && log.find("in deleted\n") == std::string::npos; ++i) {
