@@ -6,7 +6,7 @@ BUILD_TYPE ?= RelWithDebInfo
 CMAKE_FLAGS ?=
 TARN := $(BUILD)/bin/tarn
 
-.PHONY: all deps configure build test demo vf48-sample bench clean test-asan test-tsan fuzz valgrind package
+.PHONY: all deps configure build test test-slurm demo vf48-sample bench clean test-asan test-tsan fuzz valgrind package
 
 all: build
 
@@ -21,6 +21,10 @@ build: configure
 
 test: build
 	@cd $(BUILD) && ctest --output-on-failure --no-tests=error -j $(JOBS)
+
+# The Slurm tests of `tarn batch` on a one-node cluster started for them (root only).
+test-slurm: build
+	@bash scripts/test-slurm.sh $(BUILD)
 
 demo: build
 	@bash scripts/demo.sh $(BUILD)

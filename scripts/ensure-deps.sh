@@ -15,7 +15,7 @@ packages+=(libisal-dev isal liblz4-dev lz4 libbz2-dev bzip2 libzstd-dev zstd)
 # Many runs: a one-node Slurm for the batch tests, h5dump for checking merged
 # and written HDF5 files, and the Debian package build.
 packages+=(slurm-wlm munge hdf5-tools dpkg-dev)
-# Reading the batch's status files (`tarn merge`).
+# The batch runner's manifest and status records, read again by `tarn merge`.
 packages+=(nlohmann-json3-dev)
 missing=()
 for p in "${packages[@]}"; do

@@ -8,9 +8,15 @@ struct RunOptions {
   std::string graphFile;
   std::vector<std::string> overrides;  // NODE.PORT=TEXT, delivered after the file's settings
   int progress = -1;                   // -1: when stderr is a terminal; 0 never; 1 always
+  int countsFd = -1;                   // where a batch reads the events sent (-1: none)
 };
 
 int runGraph(const RunOptions& options);
+// Reads, loads, makes, sets and connects as runGraph does, and runs nothing:
+// 0, or 2 with the mistakes on stderr.
+int checkGraph(const RunOptions& options);
+// `tarn batch ARGS...` (argv after "batch").
+int batchCommand(int argc, char** argv);
 int inspectType(const std::string& type);
 int listTypes();
 // Replaces the process by the program `tool` beside tarn, given argv[0..argc);

@@ -28,7 +28,14 @@ void Monitor::blockSignals() {
   pthread_sigmask(SIG_BLOCK, &set, nullptr);
 }
 
-Monitor::Monitor(Graph& g, bool p) : graph(g), progress(p), done(false), signals(0), firstSignal(0) {
+void Monitor::writeCount(int fd, uint64_t events) {
+  if (fd >= 0 && ::pwrite(fd, &events, sizeof events, 0) != sizeof events) {
+    // A count lost only dims a batch's progress line; the run goes on.
+  }
+}
+
+Monitor::Monitor(Graph& g, bool p, int fd)
+    : graph(g), progress(p), countsFd(fd), done(false), signals(0), firstSignal(0) {
   // The thread is born with the signals blocked (it takes them with
   // sigtimedwait), so the SIGTERM that wakes it at the end cannot end the process.
   blockSignals();
@@ -53,6 +60,7 @@ void Monitor::run() {
   TarnBase* shown = nullptr;
   Clock::time_point since = Clock::now();
   unsigned long long before = 0;  // events the source had sent before it started
+  unsigned long long earlier = 0;  // events of the sources that ran before this one
   while (!done) {
     int sig = sigtimedwait(&set, nullptr, &tick);
     if (done) break;  // woken by the destructor, or the run ended meanwhile
@@ -71,14 +79,16 @@ void Monitor::run() {
         _exit(128 + sig);
       }
     }
-    if (!progress || done) continue;
+    if ((!progress && countsFd < 0) || done) continue;
     TarnBase* source = graph.runningNode();
     if (source != shown) {
+      if (shown) earlier += shown->SentCount() - before;
       shown = source;
       since = Clock::now();
       before = source ? source->SentCount() : 0;
     }
-    if (source)
+    if (source) writeCount(countsFd, earlier + source->SentCount() - before);
+    if (source && progress)
       drawProgress(source, source->SentCount() - before,
                    std::chrono::duration<double>(Clock::now() - since).count());
   }

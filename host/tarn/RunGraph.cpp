@@ -2,126 +2,54 @@
 // start and destroy, in that order.
 #include <unistd.h>
 
-#include <algorithm>
-#include <cerrno>
-#include <cstring>
-#include <fstream>
+#include <cstdint>
 #include <iostream>
 #include <memory>
-#include <set>
-#include <sstream>
 
 #include "Commands.h"
 #include "Graph.h"
-#include "GraphFile.h"
+#include "GraphSetup.h"
 #include "ModuleLoader.h"
 #include "Monitor.h"
+#include "QuietStdout.h"
 #include "RunStatus.h"
+#include "TarnBase.h"
 
 namespace {
 
 enum { kOk = 0, kFailed = 1, kGraphError = 2 };
 
-bool readFile(const std::string& path, std::string& text) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  std::ostringstream all;
-  all << in.rdbuf();
-  text = all.str();
-  return !in.bad();
-}
-
 }  // namespace
 
 int runGraph(const RunOptions& options) {
-  const std::string& file = options.graphFile;
-  std::string text;
-  if (!readFile(file, text)) {
-    std::cerr << "tarn: cannot read " << file << ": " << std::strerror(errno) << "\n";
-    return kGraphError;
-  }
-  auto report = [&](int line, const std::string& message) {
-    std::cerr << file << ":" << line << ": " << message << "\n";
-  };
-
-  std::vector<GraphProblem> problems;
-  std::vector<GraphStatement> statements = parseGraph(text, problems);
-
-  // Command-line settings, checked with the file so all mistakes show at once.
-  struct Override {
-    std::string node, port, text, spec;
-  };
-  std::vector<Override> overrides;
-  std::set<std::string> declared;
-  for (const GraphStatement& st : statements)
-    if (st.kind == GraphStatement::Node) declared.insert(st.node);
-  bool badOverride = false;
-  for (const std::string& o : options.overrides) {
-    Override ov;
-    ov.spec = o;
-    size_t eq = o.find('=');
-    if (eq == std::string::npos || !splitPortRef(o.substr(0, eq), ov.node, ov.port)) {
-      std::cerr << "tarn: --set " << o << ": expected NODE.PORT=TEXT\n";
-      badOverride = true;
-      continue;
-    }
-    ov.text = o.substr(eq + 1);
-    if (!declared.count(ov.node)) {
-      std::cerr << "tarn: --set " << o << ": no node '" << ov.node << "' in " << file << "\n";
-      badOverride = true;
-      continue;
-    }
-    overrides.push_back(ov);
-  }
-
   ModuleLoader loader;
-  for (const GraphStatement& st : statements) {
-    if (st.kind != GraphStatement::Node) continue;
-    std::string error;
-    if (!loader.load(st.type, error)) problems.push_back(GraphProblem{st.line, error});
-  }
-  std::stable_sort(problems.begin(), problems.end(),
-                   [](const GraphProblem& a, const GraphProblem& b) { return a.line < b.line; });
-  for (const GraphProblem& p : problems) report(p.line, p.message);
-  if (!problems.empty() || badOverride) return kGraphError;
+  GraphPlan plan;
+  if (!prepareGraph(options, loader, plan)) return kGraphError;
 
   Monitor::blockSignals();
   const bool progress = options.progress > 0 || (options.progress < 0 && ::isatty(2));
   Graph graph(loader);
-  std::unique_ptr<Monitor> monitor(new Monitor(graph, progress));
-  auto fail = [&](int line, const std::string& message) {
+  std::unique_ptr<Monitor> monitor(new Monitor(graph, progress, options.countsFd));
+  std::string message;
+  if (!buildGraph(graph, plan, message)) {
     monitor.reset();
-    report(line, message);
+    std::cerr << message << "\n";
     return kGraphError;
-  };
-
-  std::string error;
-  for (const GraphStatement& st : statements)
-    if (st.kind == GraphStatement::Node && !graph.addNode(st.node, st.type, error))
-      return fail(st.line, error);
-  for (const GraphStatement& st : statements)
-    if (st.kind == GraphStatement::Set && !graph.set(st.node, st.port, st.text, error))
-      return fail(st.line, error);
-  for (const Override& ov : overrides) {
-    if (!graph.set(ov.node, ov.port, ov.text, error)) {
-      monitor.reset();
-      std::cerr << "tarn: --set " << ov.spec << ": " << error << "\n";
-      return kGraphError;
-    }
   }
-  for (const GraphStatement& st : statements)
-    if (st.kind == GraphStatement::Connect &&
-        !graph.connect(st.node, st.port, st.toNode, st.toPort, error))
-      return fail(st.line, error);
 
   graph.initAll();
   bool anyStart = false;
-  for (const GraphStatement& st : statements) anyStart |= st.kind == GraphStatement::Start;
-  if (!anyStart) std::cerr << "tarn: " << file << " starts no node; nothing ran\n";
-  for (const GraphStatement& st : statements) {
+  for (const GraphStatement& st : plan.statements) anyStart |= st.kind == GraphStatement::Start;
+  if (!anyStart) std::cerr << "tarn: " << plan.file << " starts no node; nothing ran\n";
+  uint64_t events = 0;
+  for (const GraphStatement& st : plan.statements) {
     if (st.kind != GraphStatement::Start) continue;
     if (monitor->interrupted()) break;
+    TarnBase* source = graph.node(st.node);
+    const uint64_t before = source ? source->SentCount() : 0;
+    std::string error;
     graph.start(st.node, error);
+    if (source) events += source->SentCount() - before;
   }
   // The nodes write their last results as they go; a signal meanwhile still
   // counts, and a second one still quits.
@@ -129,7 +57,22 @@ int runGraph(const RunOptions& options) {
   const int signal = monitor->stoppedBy();
   std::cout.flush();
   monitor.reset();
+  Monitor::writeCount(options.countsFd, events);
   // A result that was not written outweighs the stop: the run is not complete.
   if (tarn_run_failures() > 0) return kFailed;
   return signal ? 128 + signal : kOk;
+}
+
+int checkGraph(const RunOptions& options) {
+  ModuleLoader loader;
+  GraphPlan plan;
+  if (!prepareGraph(options, loader, plan)) return kGraphError;
+  std::string message;
+  {
+    QuietStdout quiet;  // plug-ins announce themselves; nothing of this is the run's output
+    Graph graph(loader);
+    if (buildGraph(graph, plan, message)) return kOk;
+  }
+  std::cerr << message << "\n";
+  return kGraphError;
 }

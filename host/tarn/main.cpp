@@ -1,4 +1,5 @@
 // tarn: runs graphs of plug-ins from a graph file, and shows what plug-ins offer.
+#include <cstdlib>
 #include <cstring>
 #include <iostream>
 #include <string>
@@ -13,6 +14,7 @@ namespace {
 
 const char kUsage[] =
     "usage: tarn [run] [OPTIONS] GRAPH   run the graph file GRAPH\n"
+    "       tarn batch GRAPH RUN...      run GRAPH over many runs (tarn batch --help)\n"
     "       tarn inspect TYPE            show a plug-in's description and ports\n"
     "       tarn list                    list the plug-ins on the search path\n"
     "       tarn merge DIR               combine the results of a batch's runs into DIR/merged/\n"
@@ -69,6 +71,7 @@ int main(int argc, char** argv) {
     if (argc != 3) return usageError("inspect takes one plug-in type");
     return inspectType(argv[2]);
   }
+  if (first == "batch") return batchCommand(argc - 2, argv + 2);
   if (first == "merge") return runSiblingTool("tarn-merge", argc - 2, argv + 2);
   if (first == "list") {
     if (argc != 2) return usageError("list takes no arguments");
@@ -88,6 +91,9 @@ int main(int argc, char** argv) {
       options.progress = 1;
     } else if (a == "--no-progress") {
       options.progress = 0;
+    } else if (a == "--counts-fd" && i + 1 < argc) {
+      // Undocumented: a batch's window on the events a run has sent.
+      options.countsFd = std::atoi(argv[++i]);
     } else if (a == "--") {
       if (i + 1 < argc) options.graphFile = argv[++i];
       ++i;

@@ -1,0 +1,86 @@
+// `tarn batch`: one graph over many runs, each a `tarn run` of its own, here
+// or as the tasks of a Slurm array job; the shared records of both.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+struct BatchRun {
+  int index = 0;
+  std::string run;    // the run file as given
+  std::string name;   // {name}: file name without directory, compression and .mid
+  std::string input;  // the file found for it ("" when none is)
+  std::vector<std::string> settings;  // -s settings after the word replacement
+};
+
+struct Batch {
+  std::string graph;                  // absolute path of the graph file
+  std::vector<std::string> settings;  // -s settings as given
+  std::string out;                    // DIR as given
+  std::string cwd;                    // where the runs' relative paths start
+  std::vector<BatchRun> runs;
+};
+
+
+// --- the run list (BatchRuns.cpp) ---
+
+// `path` without its directory, compression suffix (.gz .lz4 .bz2 .zst) and .mid.
+std::string runName(const std::string& path);
+// Run files from the command line, each @LIST replaced by its lines; false
+// with `error` when a list cannot be read.
+bool expandRuns(const std::vector<std::string>& given, std::vector<std::string>& runs,
+                std::string& error);
+// Fills each run's name, input and settings; false with `error` naming both
+// runs when two share a name (or a name is no directory name of its own).
+bool prepareRuns(Batch& batch, std::string& error);
+// DIR/NAME, the run's own directory.
+std::string runDirectory(const Batch& batch, const BatchRun& run);
+// What a finished run's result depends on: graph content, settings and input.
+nlohmann::json runInputs(const Batch& batch, const BatchRun& run);
+
+// --- the records on disk (BatchRecords.cpp) ---
+
+// Writes `text` to a temporary name beside `path`, then renames it there;
+// `durable`: synced to the disk before the rename.
+bool writeFileAtomically(const std::string& path, const std::string& text, std::string& error,
+                         bool durable = true);
+bool writeManifest(const Batch& batch, std::string& error);
+bool readManifest(const std::string& dir, Batch& batch, std::string& error);
+// DIR/NAME/status.json as an object; a null json when missing or unreadable.
+nlohmann::json readStatus(const Batch& batch, const BatchRun& run);
+bool writeStatus(const Batch& batch, const BatchRun& run, const nlohmann::json& status);
+
+// --- running (BatchLocal.cpp) ---
+
+struct LocalOptions {
+  int jobs = 1;
+  bool force = false;
+  int progress = -1;  // -1: when stderr is a terminal
+};
+// Runs batch.runs[k] for each k of `todo`, at most `jobs` at once; returns
+// true when interrupted (Ctrl-C or SIGTERM).
+bool runLocally(const Batch& batch, const std::vector<int>& todo, const LocalOptions& options);
+// This very tarn, which runs each run and each Slurm task.
+std::string tarnExecutable();
+// The indexes of runs not yet done with unchanged inputs (all with force).
+std::vector<int> runsToDo(const Batch& batch, bool force);
+
+// --- reporting (BatchReport.cpp) ---
+
+// One line per run that is not done, then the totals, on stderr; 0 when
+// every run is done, else 1.
+int summarise(const Batch& batch, int skipped);
+// `tarn batch --status DIR`: a table of every run.
+int printStatusTable(const std::string& dir);
+
+// --- Slurm (BatchSlurm.cpp) ---
+
+// Writes DIR/batch.sbatch for `todo`, at most `jobs` at once (0: no limit),
+// and submits it with sbatch and `extra`.
+// True when sbatch is on PATH.
+bool slurmAvailable();
+int submitToSlurm(const Batch& batch, const std::vector<int>& todo, int jobs, bool wait,
+                  const std::vector<std::string>& extra, int skipped);

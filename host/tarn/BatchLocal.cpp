@@ -1,0 +1,254 @@
+// Runs of a batch on this machine: each a child `tarn run` with its output in
+// the run's directory, at most N at once, Ctrl-C passed on to each.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/mman.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <climits>
+#include <cstring>
+#include <fstream>
+#include <map>
+
+#include "Batch.h"
+#include "BatchProgress.h"
+
+using nlohmann::json;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+struct Child {
+  int index;
+  int countsFd;
+  Clock::time_point started;
+};
+
+bool makeDirectory(const std::string& path) {
+  return ::mkdir(path.c_str(), 0755) == 0 || errno == EEXIST;
+}
+
+json baseStatus(const BatchRun& run, const std::string& state) {
+  return {{"run", run.run}, {"name", run.name}, {"index", run.index}, {"state", state},
+          {"exit", 0},      {"signal", 0},      {"seconds", 0.0},     {"cpu_seconds", 0.0},
+          {"max_rss_kib", 0}, {"events", 0},    {"reason", ""}};
+}
+
+char hostName[256];
+
+// Starts `tarn run` for one run in a process of its own; -1 when it cannot.
+pid_t startRun(const Batch& batch, const BatchRun& run, int countsFd, std::string& error) {
+  const std::string dir = runDirectory(batch, run);
+  // New files rather than truncated ones: ext4 flushes a file truncated and
+  // rewritten when it is closed, a disk write per run for nothing.
+  ::unlink((dir + "/stdout").c_str());
+  ::unlink((dir + "/stderr").c_str());
+  int out = ::open((dir + "/stdout").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  int err = ::open((dir + "/stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (out < 0 || err < 0) {
+    error = "cannot write in " + dir + ": " + std::strerror(errno);
+    if (out >= 0) ::close(out);
+    if (err >= 0) ::close(err);
+    return -1;
+  }
+  static const std::string self = tarnExecutable();
+  std::vector<std::string> args = {self, "run", "--no-progress", "--counts-fd", "3"};
+  for (const std::string& s : run.settings) {
+    args.push_back("-s");
+    args.push_back(s);
+  }
+  args.push_back("--");
+  args.push_back(batch.graph);
+  std::vector<char*> argv;
+  for (std::string& a : args) argv.push_back(&a[0]);
+  argv.push_back(nullptr);
+
+  const pid_t parent = ::getpid();
+  pid_t pid = ::fork();
+  if (pid == 0) {
+    // A batch killed outright takes its runs with it: no orphan goes on
+    // writing into a directory that a later batch reruns.
+    ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+    if (::getppid() != parent) ::_exit(143);
+    // Its own process group: a Ctrl-C at the terminal reaches the batch only,
+    // which passes one interrupt on (two would make `tarn run` quit at once).
+    ::setpgid(0, 0);
+    // Interrupts stay held: `tarn run` takes them when its watcher starts, so
+    // one that comes early still stops the run cleanly rather than ending it.
+    sigset_t held;
+    sigemptyset(&held);
+    sigaddset(&held, SIGINT);
+    sigaddset(&held, SIGTERM);
+    ::sigprocmask(SIG_SETMASK, &held, nullptr);
+    int in = ::open("/dev/null", O_RDONLY);
+    ::dup2(in, 0);
+    ::dup2(out, 1);
+    ::dup2(err, 2);
+    if (countsFd == 3) ::fcntl(3, F_SETFD, 0);  // dup2 onto itself would keep close-on-exec
+    else ::dup2(countsFd, 3);
+    ::execv(self.c_str(), argv.data());
+    ::dprintf(2, "tarn batch: cannot run %s: %s\n", self.c_str(), std::strerror(errno));
+    ::_exit(127);
+  }
+  ::close(out);
+  ::close(err);
+  if (pid < 0) error = std::string("cannot start a process: ") + std::strerror(errno);
+  return pid;
+}
+
+uint64_t readCount(int fd) {
+  uint64_t n = 0;
+  return ::pread(fd, &n, sizeof n, 0) == sizeof n ? n : 0;
+}
+
+// The last line `tarn run` wrote on stderr: usually why it failed.
+std::string lastLine(const std::string& path) {
+  std::ifstream in(path);
+  std::string line, last;
+  while (std::getline(in, line))
+    if (!line.empty()) last = line;
+  if (last.size() > 300) last = last.substr(0, 300) + "...";
+  return last;
+}
+
+json finishedStatus(const Batch& batch, const BatchRun& run, int wstatus, const rusage& use,
+                    double seconds, uint64_t events, bool interruptSent) {
+  const int exitCode = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 0;
+  const int signal = WIFSIGNALED(wstatus) ? WTERMSIG(wstatus) : 0;
+  const bool stopped = interruptSent && (exitCode == 130 || exitCode == 143 || signal == SIGINT ||
+                                         signal == SIGTERM);
+  std::string state = !signal && exitCode == 0 ? "done" : stopped ? "interrupted" : "failed";
+  json s = baseStatus(run, state);
+  s["exit"] = exitCode;
+  s["signal"] = signal;
+  s["seconds"] = seconds;
+  s["cpu_seconds"] = use.ru_utime.tv_sec + use.ru_stime.tv_sec +
+                     (use.ru_utime.tv_usec + use.ru_stime.tv_usec) / 1e6;
+  s["max_rss_kib"] = use.ru_maxrss;
+  s["events"] = events;
+  s["host"] = hostName;
+  if (state == "failed") {
+    std::string why = signal ? std::string("ended by signal ") + std::to_string(signal) + " (" +
+                                   strsignal(signal) + ")"
+                             : "exit status " + std::to_string(exitCode);
+    std::string last = lastLine(runDirectory(batch, run) + "/stderr");
+    s["reason"] = last.empty() ? why : why + ": " + last;
+  } else if (state == "interrupted") {
+    s["reason"] = "interrupted";
+  }
+  if (state == "done") s["inputs"] = runInputs(batch, run);
+  return s;
+}
+
+}  // namespace
+
+std::string tarnExecutable() {
+  char path[PATH_MAX];
+  ssize_t n = ::readlink("/proc/self/exe", path, sizeof path - 1);
+  return n > 0 ? std::string(path, static_cast<size_t>(n)) : std::string("tarn");
+}
+
+std::vector<int> runsToDo(const Batch& batch, bool force) {
+  std::vector<int> todo;
+  for (const BatchRun& r : batch.runs) {
+    if (!force) {
+      json s = readStatus(batch, r);
+      if (!s.is_null() && s.value("state", "") == "done" && s.contains("inputs") &&
+          s["inputs"] == runInputs(batch, r))
+        continue;
+    }
+    todo.push_back(r.index);
+  }
+  return todo;
+}
+
+bool runLocally(const Batch& batch, const std::vector<int>& todo, const LocalOptions& options) {
+  ::gethostname(hostName, sizeof hostName - 1);
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, SIGINT);
+  sigaddset(&set, SIGTERM);
+  sigaddset(&set, SIGCHLD);
+  ::sigprocmask(SIG_BLOCK, &set, nullptr);
+
+  const bool showProgress = options.progress > 0 || (options.progress < 0 && ::isatty(2));
+  BatchProgress progress(batch, todo, showProgress);
+  std::map<pid_t, Child> running;
+  size_t next = 0;
+  int interrupts = 0;
+  sigset_t stops;
+  sigemptyset(&stops);
+  sigaddset(&stops, SIGINT);
+  sigaddset(&stops, SIGTERM);
+  auto interrupt = [&] {
+    // The first interrupt stops each run cleanly; a second makes them quit at once.
+    ++interrupts;
+    progress.clear();
+    std::fprintf(stderr, "tarn batch: interrupted, stopping %zu running run(s)%s\n", running.size(),
+                 interrupts == 1 ? " (again to quit at once)" : "");
+    for (const auto& c : running) ::kill(c.first, SIGINT);
+  };
+  const timespec now = {0, 0};
+  while ((!interrupts && next < todo.size()) || !running.empty()) {
+    // An interrupt already waiting starts no more runs.
+    if (!interrupts && next < todo.size() && ::sigtimedwait(&stops, nullptr, &now) > 0) interrupt();
+    while (!interrupts && next < todo.size() && static_cast<int>(running.size()) < options.jobs) {
+      const BatchRun& run = batch.runs[todo[next++]];
+      json status = baseStatus(run, "failed");
+      std::string error;
+      if (!makeDirectory(batch.out + "/" + run.name)) {
+        error = "cannot make " + runDirectory(batch, run) + ": " + std::strerror(errno);
+      } else if (run.input.empty()) {
+        error = "run file " + run.run + " not found";
+      } else {
+        // No status of an earlier run may vouch for this one while it goes.
+        json going = baseStatus(run, "running");
+        going["host"] = hostName;
+        going["pid"] = ::getpid();
+        writeStatus(batch, run, going);
+        int fd = ::memfd_create("tarn-batch-count", MFD_CLOEXEC);
+        pid_t pid = fd < 0 ? -1 : startRun(batch, run, fd, error);
+        if (pid > 0) {
+          running[pid] = Child{run.index, fd, Clock::now()};
+          progress.started(run.index, pid);
+          continue;
+        }
+        if (fd >= 0) ::close(fd);
+        else error = std::string("cannot make a counter: ") + std::strerror(errno);
+      }
+      status["reason"] = error;
+      writeStatus(batch, run, status);
+      progress.finished(run.index, "failed");
+    }
+
+    const timespec tick = {0, 250 * 1000 * 1000};
+    int sig = ::sigtimedwait(&set, nullptr, &tick);
+    if (sig == SIGINT || sig == SIGTERM) interrupt();
+    int wstatus;
+    rusage use;
+    pid_t pid;
+    while ((pid = ::wait4(-1, &wstatus, WNOHANG, &use)) > 0) {
+      auto c = running.find(pid);
+      if (c == running.end()) continue;
+      const BatchRun& run = batch.runs[c->second.index];
+      const double seconds = std::chrono::duration<double>(Clock::now() - c->second.started).count();
+      json status = finishedStatus(batch, run, wstatus, use, seconds, readCount(c->second.countsFd),
+                                   interrupts > 0);
+      ::close(c->second.countsFd);
+      running.erase(c);
+      writeStatus(batch, run, status);
+      progress.finished(run.index, status["state"].get<std::string>());
+    }
+    std::map<int, uint64_t> events;
+    for (const auto& c : running) events[c.second.index] = readCount(c.second.countsFd);
+    progress.draw(events);
+  }
+  progress.clear();
+  return interrupts > 0;
+}

@@ -1,0 +1,71 @@
+#include "BatchProgress.h"
+
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <fstream>
+#include <string>
+
+#include "Batch.h"
+
+BatchProgress::BatchProgress(const Batch& batch, const std::vector<int>& todo, bool s)
+    : shown(s), total(batch.runs.size()), since(Clock::now()) {
+  done = static_cast<int>(batch.runs.size() - todo.size());  // done before
+  for (int k : todo) {
+    struct stat st;
+    const std::string& input = batch.runs[k].input;
+    uint64_t size = !input.empty() && ::stat(input.c_str(), &st) == 0 ? st.st_size : 0;
+    sizes[k] = size;
+    bytesTotal += size;
+  }
+}
+
+void BatchProgress::started(int index, pid_t pid) { going[index] = Going{pid, Clock::now()}; }
+
+void BatchProgress::finished(int index, const std::string& state) {
+  going.erase(index);
+  ++(state == "done" ? done : state == "interrupted" ? interrupted : failed);
+  bytesFinished += sizes[index];
+}
+
+// What the run's process has read through read(2), at most the file's size;
+// a plain file read through a mapping counts when its run ends.
+uint64_t BatchProgress::bytesRead(const Going& g, uint64_t size) const {
+  std::ifstream io("/proc/" + std::to_string(g.pid) + "/io");
+  std::string key;
+  unsigned long long value = 0;
+  while (io >> key >> value)
+    if (key == "rchar:") return value < size ? value : size;
+  return 0;
+}
+
+void BatchProgress::draw(const std::map<int, uint64_t>& events) {
+  if (!shown) return;
+  const Clock::time_point now = Clock::now();
+  double rate = 0;
+  uint64_t bytes = bytesFinished;
+  for (const auto& g : going) {
+    double seconds = std::chrono::duration<double>(now - g.second.since).count();
+    auto e = events.find(g.first);
+    if (e != events.end() && seconds > 0) rate += e->second / seconds;
+    bytes += bytesRead(g.second, sizes[g.first]);
+  }
+  const double elapsed = std::chrono::duration<double>(now - since).count();
+  char left[64] = "";
+  if (bytes > 0 && bytesTotal > bytes) {
+    long s = static_cast<long>(elapsed * (bytesTotal - bytes) / bytes + 0.5);
+    std::snprintf(left, sizeof left, ", %ldh%02ldm%02lds left", s / 3600, s / 60 % 60, s % 60);
+  }
+  std::string stopped = interrupted ? ", " + std::to_string(interrupted) + " interrupted" : "";
+  std::fprintf(stderr, "\r\033[Ktarn batch: %d/%zu done, %zu running, %d failed%s, %.0f events/s%s",
+               done, total, going.size(), failed, stopped.c_str(), rate, left);
+  std::fflush(stderr);
+  drawn = true;
+}
+
+void BatchProgress::clear() {
+  if (!drawn) return;
+  std::fputs("\r\033[K", stderr);
+  std::fflush(stderr);
+  drawn = false;
+}

@@ -1,0 +1,95 @@
+// batch.json and each run's status.json: written under a temporary name and
+// renamed, so a reader (or a later batch) never meets half a record.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+#include "Batch.h"
+
+using nlohmann::json;
+
+bool writeFileAtomically(const std::string& path, const std::string& text, std::string& error,
+                         bool durable) {
+  const std::string temporary = path + ".tmp." + std::to_string(::getpid());
+  int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) {
+    error = "cannot write " + temporary + ": " + std::strerror(errno);
+    return false;
+  }
+  size_t done = 0;
+  while (done < text.size()) {
+    ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    done += static_cast<size_t>(n);
+  }
+  const int writeErrno = errno;
+  bool ok = done == text.size() && (!durable || ::fsync(fd) == 0);
+  ok = ::close(fd) == 0 && ok;
+  if (!ok || ::rename(temporary.c_str(), path.c_str()) != 0) {
+    error = "cannot write " + path + ": " + std::strerror(done == text.size() ? errno : writeErrno);
+    ::unlink(temporary.c_str());
+    return false;
+  }
+  return true;
+}
+
+bool writeManifest(const Batch& batch, std::string& error) {
+  json runs = json::array();
+  for (const BatchRun& r : batch.runs)
+    runs.push_back({{"index", r.index}, {"name", r.name}, {"run", r.run}});
+  json manifest = {{"graph", batch.graph}, {"settings", batch.settings}, {"runs", runs},
+                   {"out", batch.out},     {"cwd", batch.cwd}};
+  return writeFileAtomically(batch.out + "/batch.json", manifest.dump(1) + "\n", error);
+}
+
+static json readJson(const std::string& path) {
+  std::ifstream in(path);
+  if (!in) return json();
+  return json::parse(in, nullptr, false);  // a discarded (unparsable) value on a bad file
+}
+
+bool readManifest(const std::string& dir, Batch& batch, std::string& error) {
+  json m = readJson(dir + "/batch.json");
+  if (!m.is_object()) {
+    error = "no readable batch manifest " + dir + "/batch.json";
+    return false;
+  }
+  try {
+    batch.graph = m.at("graph").get<std::string>();
+    batch.settings = m.at("settings").get<std::vector<std::string>>();
+    batch.out = m.value("out", dir);
+    batch.cwd = m.value("cwd", std::string());
+    batch.runs.clear();
+    for (const json& r : m.at("runs")) {
+      BatchRun run;
+      run.run = r.at("run").get<std::string>();
+      batch.runs.push_back(run);
+    }
+  } catch (const json::exception& e) {
+    error = dir + "/batch.json: " + e.what();
+    return false;
+  }
+  return true;
+}
+
+json readStatus(const Batch& batch, const BatchRun& run) {
+  json s = readJson(runDirectory(batch, run) + "/status.json");
+  return s.is_object() ? s : json();
+}
+
+bool writeStatus(const Batch& batch, const BatchRun& run, const json& status) {
+  std::string error;
+  // A record that says "done" must outlive a crash of the machine; one of a
+  // run going is only a mark.
+  const bool durable = status.value("state", "") != "running";
+  if (writeFileAtomically(runDirectory(batch, run) + "/status.json", status.dump() + "\n", error,
+                          durable))
+    return true;
+  std::fprintf(stderr, "tarn batch: %s\n", error.c_str());
+  return false;
+}

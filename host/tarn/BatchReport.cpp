@@ -1,0 +1,90 @@
+// What a batch tells at its end and what `--status` shows, from the status
+// files alone, so both read the same whichever engine ran the runs.
+#include <signal.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <map>
+
+#include "Batch.h"
+
+using nlohmann::json;
+
+int summarise(const Batch& batch, int skipped) {
+  int done = 0, failed = 0, interrupted = 0, notRun = 0;
+  for (const BatchRun& r : batch.runs) {
+    json s = readStatus(batch, r);
+    const std::string state = s.is_null() ? "" : s.value("state", "");
+    if (state == "done") {
+      ++done;
+    } else if (state == "interrupted") {
+      ++interrupted;
+      std::fprintf(stderr, "tarn batch: %s: interrupted\n", r.name.c_str());
+    } else if (state == "failed") {
+      ++failed;
+      const std::string log = runDirectory(batch, r) + "/stderr";
+      std::fprintf(stderr, "tarn batch: %s: failed: %s%s\n", r.name.c_str(),
+                   s.value("reason", "").c_str(),
+                   ::access(log.c_str(), F_OK) == 0 ? (" (see " + log + ")").c_str() : "");
+    } else {
+      ++notRun;
+      std::fprintf(stderr, "tarn batch: %s: not run%s\n", r.name.c_str(),
+                   state.empty() ? "" : (" (" + state + ")").c_str());
+    }
+  }
+  std::fprintf(stderr, "tarn batch: %zu runs: %d done (%d of them before), %d failed", batch.runs.size(),
+               done, skipped, failed);
+  if (interrupted) std::fprintf(stderr, ", %d interrupted", interrupted);
+  if (notRun) std::fprintf(stderr, ", %d not run", notRun);
+  std::fprintf(stderr, "; results in %s\n", batch.out.c_str());
+  return done == static_cast<int>(batch.runs.size()) ? 0 : 1;
+}
+
+// A run recorded as going whose batch, on this machine, is gone: killed
+// before it could say how the run ended.
+static bool lost(const json& s) {
+  char host[256] = "";
+  ::gethostname(host, sizeof host - 1);
+  const long pid = s.value("pid", 0L);
+  return s.value("state", "") == "running" && s.value("host", "") == host && pid > 0 &&
+         ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH;
+}
+
+int printStatusTable(const std::string& dir) {
+  Batch batch;
+  std::string error;
+  if (!readManifest(dir, batch, error)) {
+    std::fprintf(stderr, "tarn batch: %s\n", error.c_str());
+    return 2;
+  }
+  batch.out = dir;
+  for (size_t k = 0; k < batch.runs.size(); ++k) {
+    batch.runs[k].index = static_cast<int>(k);
+    batch.runs[k].name = runName(batch.runs[k].run);
+  }
+  size_t width = 4;
+  for (const BatchRun& r : batch.runs) width = std::max(width, r.name.size());
+  std::printf("%-*s  %-11s  %10s  %9s  %9s  %s\n", static_cast<int>(width), "RUN", "STATE", "EVENTS",
+              "SECONDS", "PEAK MiB", "REASON");
+  std::map<std::string, int> counts;
+  for (const BatchRun& r : batch.runs) {
+    json s = readStatus(batch, r);
+    const std::string state = s.is_null() ? "pending" : lost(s) ? "lost" : s.value("state", "?");
+    ++counts[state];
+    std::printf("%-*s  %-11s  %10llu  %9.1f  %9.1f  %s\n", static_cast<int>(width), r.name.c_str(),
+                state.c_str(), s.is_null() ? 0ull : s.value("events", 0ull),
+                s.is_null() ? 0.0 : s.value("seconds", 0.0),
+                s.is_null() ? 0.0 : s.value("max_rss_kib", 0.0) / 1024.0,
+                s.is_null() ? "" : s.value("reason", "").c_str());
+  }
+  std::printf("%zu runs:", batch.runs.size());
+  const char* sep = " ";
+  for (const auto& c : counts) {
+    std::printf("%s%d %s", sep, c.second, c.first.c_str());
+    sep = ", ";
+  }
+  std::printf("\n");
+  return 0;
+}

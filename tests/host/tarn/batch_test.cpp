@@ -1,0 +1,237 @@
+// `tarn batch` as a user meets it: many runs, failures, resuming, Ctrl-C and kill -9.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include "MidasSynth.h"
+#include "TarnTest.h"
+
+namespace {
+
+using nlohmann::json;
+using tarntest::runTarn;
+
+std::string slurp(const std::string& path) {
+  std::ifstream in(path);
+  std::ostringstream all;
+  all << in.rdbuf();
+  return all.str();
+}
+
+json status(const std::string& dir, const std::string& name) {
+  return json::parse(slurp(dir + "/" + name + "/status.json"), nullptr, false);
+}
+
+void makeRun(const std::string& path, uint32_t events, synth::Damage damage = synth::Damage::None) {
+  synth::RunSpec spec;
+  spec.events = events;
+  spec.modules = true;
+  std::string error;
+  ASSERT_TRUE(synth::writeRun(path, synth::makeRun(spec), false, damage, error)) << error;
+}
+
+size_t count(const std::string& text, const std::string& what) {
+  size_t n = 0;
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+  return n;
+}
+
+// Every event of the run file unpacked and written to a file of the run.
+const char kGraph[] =
+    "node in RunFile\n"
+    "node unpack CompositeUnpacker\n"
+    "node h5 Hdf5Writer\n"
+    "connect in.event unpack.event\n"
+    "connect unpack.fevent h5.fevent\n"
+    "start in\n";
+
+struct TarnBatch : ::testing::Test {
+  tarntest::TempDir dir;
+  std::string graph = dir.write("g.tarn", kGraph);
+  std::string out = dir.path() + "/out";
+
+  std::vector<std::string> args(std::vector<std::string> runs, std::vector<std::string> more = {}) {
+    std::vector<std::string> a = {"batch", graph};
+    a.insert(a.end(), runs.begin(), runs.end());
+    for (const char* s : {"-s", "in.file={run}", "-s", "h5.file={out}/{name}.h5", "--out"})
+      a.push_back(s);
+    a.push_back(out);
+    a.insert(a.end(), more.begin(), more.end());
+    return a;
+  }
+};
+
+TEST_F(TarnBatch, RecordsEachRunAndResumesWhatIsNotDoneOrHasChanged) {
+  const std::string good1 = dir.path() + "/run00001.mid.gz", good2 = dir.path() + "/run00002.mid";
+  const std::string damaged = dir.path() + "/run00003.mid", missing = dir.path() + "/run00004.mid.gz";
+  makeRun(good1, 40);
+  makeRun(good2, 40);
+  makeRun(damaged, 40, synth::Damage::TruncatedData);
+  auto r = runTarn(args({good1, good2, damaged, missing}, {"-j", "2"}));
+  EXPECT_EQ(r.status, 1) << r.err;
+  EXPECT_NE(r.err.find("tarn batch: run00004: failed: run file " + missing + " not found\n"),
+            std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("4 runs: 3 done (0 of them before), 1 failed"), std::string::npos) << r.err;
+  EXPECT_EQ(count(r.err, "\n"), 2u) << r.err;  // one line per failure and the totals
+  json s1 = status(out, "run00001");
+  EXPECT_EQ(s1["state"], "done");
+  EXPECT_EQ(s1["events"], 42);  // begin of run, 40 events, end of run
+  EXPECT_EQ(s1["index"], 0);
+  EXPECT_GT(s1["max_rss_kib"].get<long>(), 0);
+  EXPECT_EQ(slurp(out + "/run00001/run00001.h5").substr(1, 3), "HDF");
+  EXPECT_EQ(status(out, "run00002")["state"], "done");
+  // A damaged file's run ends as `tarn run` ends on it, RunFile's message in its stdout.
+  EXPECT_EQ(status(out, "run00003")["state"], "done");
+  EXPECT_NE(slurp(out + "/run00003/stdout").find("Unexpected end of file"), std::string::npos);
+  json s4 = status(out, "run00004");
+  EXPECT_EQ(s4["state"], "failed");
+  EXPECT_NE(s4["reason"].get<std::string>().find("not found"), std::string::npos);
+  json manifest = json::parse(slurp(out + "/batch.json"));
+  EXPECT_EQ(manifest["runs"][3]["name"], "run00004");
+  EXPECT_EQ(manifest["settings"][0], "in.file={run}");
+
+  // Again: only the failed run is tried; then with it made, it alone runs.
+  const std::string before = slurp(out + "/run00001/status.json");
+  r = runTarn(args({good1, good2, damaged, missing}));
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("3 done (3 of them before), 1 failed"), std::string::npos) << r.err;
+  makeRun(missing, 5);
+  r = runTarn(args({good1, good2, damaged, missing}));
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "tarn batch: 4 runs: 4 done (3 of them before), 0 failed; results in " + out + "\n");
+  EXPECT_EQ(slurp(out + "/run00001/status.json"), before);
+
+  // A changed input file, a changed graph, a changed setting, --force: each reruns.
+  makeRun(good2, 30);
+  r = runTarn(args({good1, good2, damaged, missing}));
+  EXPECT_NE(r.err.find("4 done (3 of them before)"), std::string::npos) << r.err;
+  EXPECT_EQ(status(out, "run00002")["events"], 32);
+  dir.write("g.tarn", std::string(kGraph) + "# edited\n");
+  r = runTarn(args({good1, good2, damaged, missing}));
+  EXPECT_NE(r.err.find("4 done (0 of them before)"), std::string::npos) << r.err;
+  r = runTarn(args({good1, good2, damaged, missing}, {"-s", "in.steps=3"}));
+  EXPECT_NE(r.err.find("4 done (0 of them before)"), std::string::npos) << r.err;
+  EXPECT_EQ(status(out, "run00001")["events"], 3);
+  r = runTarn(args({good1, good2, damaged, missing}, {"-s", "in.steps=3", "--force"}));
+  EXPECT_NE(r.err.find("4 done (0 of them before)"), std::string::npos) << r.err;
+  auto table = runTarn({"batch", "--status", out});
+  EXPECT_EQ(table.status, 0);
+  EXPECT_NE(table.out.find("run00004  done                  3"), std::string::npos) << table.out;
+  EXPECT_NE(table.out.find("4 runs: 4 done\n"), std::string::npos) << table.out;
+}
+
+TEST_F(TarnBatch, MistakesOfTheCommandAreFoundOnceBeforeAnyRun) {
+  const std::string a = dir.path() + "/run00001.mid";
+  ::mkdir((dir.path() + "/other").c_str(), 0755);
+  const std::string b = dir.path() + "/other/run00001.mid.gz";
+  makeRun(a, 2);
+  makeRun(b, 2);
+  const std::string c = dir.write("run00002.mid", "");
+  auto same = runTarn(args({a, b}));
+  EXPECT_EQ(same.status, 2);
+  EXPECT_NE(same.err.find("runs " + a + " and " + b + " have the same name 'run00001'"),
+            std::string::npos) << same.err;
+  EXPECT_NE(::access(out.c_str(), F_OK), 0);  // nothing started, nothing written
+
+  // The settings are checked as one run would take them, after the words are replaced.
+  auto setting = runTarn(args({a, c}, {"-s", "in.steps={name}"}));
+  EXPECT_EQ(setting.status, 2);
+  EXPECT_EQ(setting.err,
+            "tarn: --set in.steps=run00001: cannot set in.steps: 'run00001' is not a valid int value\n");
+  const std::string good = graph;
+  graph = dir.write("bad.tarn", std::string(kGraph) + "set h5.nope 1\n");
+  auto bad = runTarn(args({a, c}));
+  EXPECT_EQ(bad.status, 2);
+  EXPECT_EQ(bad.err.rfind(graph + ":7: node 'h5' (Hdf5Writer) has no input 'nope'", 0), 0u)
+      << bad.err;
+  EXPECT_EQ(count(bad.err, graph + ":"), 1u);
+  EXPECT_NE(::access(out.c_str(), F_OK), 0);
+
+  graph = good;
+  const std::string path = std::getenv("PATH");
+  ::setenv("PATH", dir.path().c_str(), 1);  // no sbatch there
+  auto noSlurm = runTarn(args({a, c}, {"--slurm"}));
+  ::setenv("PATH", path.c_str(), 1);
+  EXPECT_EQ(noSlurm.status, 2);
+  EXPECT_EQ(noSlurm.err, "tarn batch: sbatch not found on PATH; --slurm needs Slurm's commands\n");
+
+  const std::string list = dir.write("runs.txt", "# the good ones\n" + a + "\n\n  " + c + "  \n");
+  auto listed = runTarn(args({"@" + list}));
+  EXPECT_EQ(listed.status, 0) << listed.err;
+  EXPECT_EQ(status(out, "run00002")["run"], c);
+}
+
+TEST_F(TarnBatch, CtrlCStopsTheRunsAndALaterCallRerunsExactlyThose) {
+  const std::string fast = dir.path() + "/run00001.mid", slow1 = dir.path() + "/run00002.mid",
+                    slow2 = dir.path() + "/run00003.mid", slow3 = dir.path() + "/run00004.mid";
+  makeRun(fast, 1);
+  for (const std::string& s : {slow1, slow2, slow3}) makeRun(s, 60);
+  // Paced at 10 ms an event: the slow runs last about 0.6 s.
+  auto first = runTarn(args({fast}, {"-s", "in.interval=0.01"}));
+  ASSERT_EQ(first.status, 0) << first.err;
+  const std::string fastStatus = slurp(out + "/run00001/status.json");
+
+  auto r = runTarn(
+      args({fast, slow1, slow2, slow3}, {"-j", "2", "-s", "in.interval=0.01", "--progress"}), 400);
+  EXPECT_EQ(r.status, 130) << r.err;
+  EXPECT_NE(r.err.find("tarn batch: interrupted, stopping 2 running run(s)"), std::string::npos)
+      << r.err;
+  EXPECT_NE(r.err.find("\r\033[Ktarn batch: 1/4 done, 2 running, 0 failed, "), std::string::npos)
+      << r.err;
+  EXPECT_NE(r.err.find(" events/s"), std::string::npos);
+  EXPECT_EQ(status(out, "run00002")["state"], "interrupted");
+  EXPECT_EQ(status(out, "run00003")["state"], "interrupted");
+  EXPECT_NE(::access((out + "/run00004/status.json").c_str(), F_OK), 0);  // never started
+  EXPECT_NE(r.err.find("run00004: not run"), std::string::npos) << r.err;
+  // Each run was stopped cleanly: its plug-ins were destroyed.
+  const std::string log = slurp(out + "/run00002/stdout");
+  EXPECT_EQ(log.substr(log.size() - 11), "in deleted\n") << log;
+
+  auto again = runTarn(args({fast, slow1, slow2, slow3}, {"-j", "3", "-s", "in.interval=0.01"}));
+  EXPECT_EQ(again.status, 0) << again.err;
+  EXPECT_NE(again.err.find("4 done (1 of them before)"), std::string::npos) << again.err;
+  EXPECT_EQ(slurp(out + "/run00001/status.json"), fastStatus);
+  EXPECT_EQ(status(out, "run00004")["events"], 62);
+}
+
+TEST_F(TarnBatch, KillNineLeavesNoRunLookingDone) {
+  const std::string slow = dir.path() + "/run00001.mid";
+  makeRun(slow, 60);
+  ASSERT_EQ(runTarn(args({slow})).status, 0);
+  ASSERT_EQ(status(out, "run00001")["state"], "done");
+  auto r = runTarn(args({slow}, {"--force", "-s", "in.interval=0.01"}), 300, -1, SIGKILL);
+  EXPECT_EQ(r.status, 128 + SIGKILL);
+  EXPECT_NE(status(out, "run00001")["state"], "done");
+  EXPECT_EQ(status(out, "run00001")["state"], "running");
+  EXPECT_NE(runTarn({"batch", "--status", out}).out.find("run00001  lost "), std::string::npos);
+  // The run goes with its batch instead of writing on unseen: it is stopped cleanly.
+  std::string log;
+  for (int i = 0; i < 50 && log.find("in deleted\n") == std::string::npos; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    log = slurp(out + "/run00001/stdout");
+  }
+  EXPECT_NE(log.find("in deleted\n"), std::string::npos) << log;
+  // One batch on a directory at a time.
+  std::thread second([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    auto busy = runTarn(args({slow}, {"--force"}));
+    EXPECT_EQ(busy.status, 2);
+    EXPECT_EQ(busy.err, "tarn batch: " + out + " is in use by another tarn batch\n");
+  });
+  auto paced = runTarn(args({slow}, {"-s", "in.interval=0.01"}));
+  second.join();
+  EXPECT_EQ(paced.status, 0) << paced.err;
+  auto rerun = runTarn(args({slow}, {"-s", "in.interval=0.01"}));
+  EXPECT_EQ(rerun.status, 0);
+  EXPECT_NE(rerun.err.find("1 done (1 of them before)"), std::string::npos) << rerun.err;
+}
+
+}  // namespace
