@@ -14,6 +14,7 @@
 #include "Commands.h"
 #include "Graph.h"
 #include "GraphFile.h"
+#include "LiveSession.h"
 #include "ModuleLoader.h"
 #include "Monitor.h"
 
@@ -28,6 +29,12 @@ bool readFile(const std::string& path, std::string& text) {
   all << in.rdbuf();
   text = all.str();
   return !in.bad();
+}
+
+// The run is over; its final spectra stay on the page until Ctrl-C.
+void lingerUntilInterrupted(const Monitor& monitor, const std::string& url) {
+  std::cerr << "tarn: run done; still serving " << url << " until Ctrl-C\n";
+  while (!monitor.interrupted()) ::usleep(100 * 1000);
 }
 
 }  // namespace
@@ -113,6 +120,17 @@ int runGraph(const RunOptions& options) {
         !graph.connect(st.node, st.port, st.toNode, st.toPort, error))
       return fail(st.line, error);
 
+  std::unique_ptr<live::LiveSession> live;
+  if (!options.serve.empty()) {
+    live.reset(new live::LiveSession(graph));
+    if (!live->start(options.serve, error)) {
+      monitor.reset();
+      std::cerr << "tarn: --serve " << error << "\n";
+      return kGraphError;
+    }
+    std::cerr << "tarn: serving " << live->url() << "\n";
+  }
+
   graph.initAll();
   bool anyStart = false;
   for (const GraphStatement& st : statements) anyStart |= st.kind == GraphStatement::Start;
@@ -120,10 +138,17 @@ int runGraph(const RunOptions& options) {
   for (const GraphStatement& st : statements) {
     if (st.kind != GraphStatement::Start) continue;
     if (monitor->interrupted()) break;
+    if (live) live->sourceStarting(graph.node(st.node));
     graph.start(st.node, error);
+    if (live) live->sourceEnded();
   }
   const bool interrupted = monitor->interrupted();
   std::cout.flush();
+  if (live) {
+    live->runEnded();
+    if (options.linger && !interrupted) lingerUntilInterrupted(*monitor, live->url());
+    live.reset();
+  }
   monitor.reset();
   return interrupted ? kInterrupted : kOk;
 }

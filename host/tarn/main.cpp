@@ -24,6 +24,10 @@ const char kHelp[] =
     "                            graph file's own settings (may be repeated)\n"
     "      --progress            show the progress line even when stderr is no terminal\n"
     "      --no-progress         never show the progress line\n"
+    "      --serve [HOST:]PORT   serve live spectra and the run's state at\n"
+    "                            http://HOST:PORT/ while the graph runs (HOST\n"
+    "                            127.0.0.1 unless given; PORT 0: any free port)\n"
+    "      --linger              with --serve, keep serving after the run until Ctrl-C\n"
     "\n"
     "Graph file, one statement a line ('#' starts a comment line):\n"
     "  node NAME TYPE            make an instance of plug-in TYPE named NAME\n"
@@ -82,6 +86,11 @@ int main(int argc, char** argv) {
       options.progress = 1;
     } else if (a == "--no-progress") {
       options.progress = 0;
+    } else if (a == "--serve") {
+      if (i + 1 >= argc) return usageError("--serve needs [HOST:]PORT");
+      options.serve = argv[++i];
+    } else if (a == "--linger") {
+      options.linger = true;
     } else if (a == "--") {
       if (i + 1 < argc) options.graphFile = argv[++i];
       ++i;
@@ -96,5 +105,6 @@ int main(int argc, char** argv) {
   }
   if (i < argc) return usageError(std::string("unexpected argument ") + argv[i]);
   if (options.graphFile.empty()) return usageError("no graph file");
+  if (options.linger && options.serve.empty()) return usageError("--linger needs --serve");
   return runGraph(options);
 }

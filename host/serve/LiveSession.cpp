@@ -1,0 +1,30 @@
+#include "LiveSession.h"
+
+#include "GraphJson.h"
+#include "LiveBoard.h"
+
+namespace live {
+
+LiveSession::LiveSession(const Graph& graph) : site(graphJson(graph), run, LiveBoard::instance()) {}
+
+LiveSession::~LiveSession() { server.stop(); }
+
+bool LiveSession::start(const std::string& address, std::string& error) {
+  int port = 0;
+  if (!parseListenAddress(address, host, port)) {
+    error = "'" + address + "' is not [HOST:]PORT";
+    return false;
+  }
+  return server.start(host, port, site, error);
+}
+
+std::string LiveSession::url() const {
+  return "http://" + host + ":" + std::to_string(server.port()) + "/";
+}
+
+void LiveSession::runEnded() {
+  LiveBoard::instance().publishAll();
+  run.runEnded();
+}
+
+}  // namespace live

@@ -1,0 +1,39 @@
+// `tarn run --serve`: the run's state, the site and its server, together.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "RunState.h"
+#include "Site.h"
+#include "WebServer.h"
+
+class Graph;
+class TarnBase;
+
+namespace live {
+
+class LiveSession {
+ public:
+  // After the graph is built and connected: its diagram does not change.
+  explicit LiveSession(const Graph& graph);
+  ~LiveSession();  // stops serving
+
+  // ADDRESS is "[HOST:]PORT"; false with `error` when it does not parse or cannot listen.
+  bool start(const std::string& address, std::string& error);
+  std::string url() const;
+
+  // Graph thread only, around each source's Start and after the last one.
+  void sourceStarting(TarnBase* node) { run.sourceStarting(node); }
+  void sourceEnded() { run.sourceEnded(); }
+  // Takes the final snapshots (no plug-in runs now) and marks the run done.
+  void runEnded();
+
+ private:
+  RunState run;
+  Site site;
+  WebServer server;
+  std::string host;
+};
+
+}  // namespace live
