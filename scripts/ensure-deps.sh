@@ -17,6 +17,8 @@ packages+=(libisal-dev isal liblz4-dev lz4 libbz2-dev bzip2 libzstd-dev zstd)
 packages+=(slurm-wlm munge hdf5-tools dpkg-dev)
 # Live page of `tarn run --serve`: the embedded web server.
 packages+=(libcivetweb-dev)
+# Its tests read the JSON the server answers with.
+packages+=(nlohmann-json3-dev)
 # The live page's test in a real, headless browser (`make test-browser`).
 packages+=(chromium)
 missing=()

@@ -1,10 +1,16 @@
 #include "WebServer.h"
 
 #include <civetweb.h>
+#include <netdb.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 #include "Site.h"
@@ -36,6 +42,27 @@ int answerRequest(mg_connection* connection, void* data) {
 // civetweb's own messages (a client that went away, a request too large) are
 // the client's affair, not the run's: they are dropped.
 int quiet(const mg_connection*, const char*) { return 1; }
+
+// One connection to host:port, closed at once; false when none was made.
+bool knock(const std::string& host, int port) {
+  std::string name = host;
+  if (name.size() >= 2 && name.front() == '[') name = name.substr(1, name.size() - 2);
+  if (name == "0.0.0.0") name = "127.0.0.1";
+  if (name == "::") name = "::1";
+  addrinfo hints{};
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* found = nullptr;
+  if (getaddrinfo(name.c_str(), std::to_string(port).c_str(), &hints, &found) != 0) return false;
+  bool made = false;
+  for (addrinfo* a = found; a && !made; a = a->ai_next) {
+    const int fd = ::socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC, a->ai_protocol);
+    if (fd < 0) continue;
+    made = ::connect(fd, a->ai_addr, a->ai_addrlen) == 0;
+    ::close(fd);
+  }
+  freeaddrinfo(found);
+  return made;
+}
 
 }  // namespace
 
@@ -90,6 +117,7 @@ bool WebServer::start(const std::string& host, int port, const Site& site, std::
   mg_error_data failure{&code, text, sizeof text};
   mg_init_data init{&callbacks, nullptr, options};
   context = mg_start2(&init, &failure);
+  boundHost = host;
   if (!context) {
     error = "cannot serve on " + listen + (text[0] ? std::string(": ") + text : std::string());
     return false;
@@ -102,7 +130,19 @@ bool WebServer::start(const std::string& host, int port, const Site& site, std::
 }
 
 void WebServer::stop() {
-  if (context) mg_stop(context);
+  if (!context) return;
+  // civetweb's accepting thread looks at its stop flag only between waits of
+  // up to two seconds; a connection wakes it, so tarn ends with its run.
+  std::atomic<bool> stopped{false};
+  std::thread stopper([&] {
+    mg_stop(context);
+    stopped = true;
+  });
+  for (int i = 0; i < 200 && !stopped; ++i) {
+    knock(boundHost, boundPort);
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  stopper.join();
   context = nullptr;
 }
 

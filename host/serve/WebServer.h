@@ -36,6 +36,7 @@ class WebServer {
 
  private:
   mg_context* context = nullptr;
+  std::string boundHost;
   int boundPort = 0;
 };
 
