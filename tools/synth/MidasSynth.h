@@ -144,6 +144,9 @@ class RunWriter {
 
   bool open(const std::string& path, std::string& error);
   bool write(const std::vector<uint8_t>& bytes, std::string& error);
+  // Hands what was written to the file, so a reader of the growing file sees
+  // whole events (gzip: a sync flush, decodable up to here).
+  bool flush(std::string& error);
   bool close(std::string& error);  // reports what the final flush found
 
  private:

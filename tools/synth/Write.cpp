@@ -111,6 +111,22 @@ bool RunWriter::write(const std::vector<uint8_t>& bytes, std::string& error) {
   return false;
 }
 
+bool RunWriter::flush(std::string& error) {
+  errno = 0;
+  if (plain && std::fflush(static_cast<FILE*>(plain)) != 0) {
+    error = path + ": " + std::strerror(errno);
+    return false;
+  }
+  if (gz) {
+    const int rc = gzflush(static_cast<gzFile>(gz), Z_SYNC_FLUSH);
+    if (rc != Z_OK) {
+      error = path + ": " + gzMessage(static_cast<gzFile>(gz), rc);
+      return false;
+    }
+  }
+  return plain || gz;
+}
+
 bool RunWriter::close(std::string& error) {
   errno = 0;
   if (plain) {

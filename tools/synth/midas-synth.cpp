@@ -6,6 +6,7 @@
 #include <string>
 
 #include "MidasSynth.h"
+#include "Pace.h"
 #include "Random.h"
 
 namespace {
@@ -33,6 +34,8 @@ const char* kUsage =
     "                 the file there, other damage leaves the events after it\n"
     "  --fill BYTES   pad each ordinary event with a DWORD bank FILL of 12-bit\n"
     "                 values until its data area holds at least BYTES (at most 65536)\n"
+    "  --rate R       write R events per second, each handed to the file as it\n"
+    "                 is written, as the logger of a running experiment does\n"
     "  --describe     print each event written and its banks (also --list)\n"
     "  --help         show this text\n";
 
@@ -103,6 +106,7 @@ int main(int argc, char** argv) {
   uint32_t fillTo = 0;
   bool damageAtGiven = false;
   uint32_t damageAt = 0;
+  double rate = 0;  // events per second; 0: as fast as it goes
   std::string output;
 
   for (int i = 1; i < argc; ++i) {
@@ -156,6 +160,9 @@ int main(int argc, char** argv) {
       if (!text || !parseCount(text, damageAt))
         return usageError("--damage-at needs an event index");
       damageAtGiven = true;
+    } else if (arg == "--rate") {
+      if (!synth::parseRate(value(arg.c_str()), rate))
+        return usageError("--rate needs a number of events per second above 0, at most 1e7");
     } else if (arg == "--describe" || arg == "--list") {
       listing = true;
     } else if (arg.size() > 1 && arg[0] == '-') {
@@ -179,7 +186,9 @@ int main(int argc, char** argv) {
   if (damageAtGiven && damageAt >= total)
     return usageError("--damage-at: the run has events 0.." + std::to_string(total - 1));
   const uint64_t damaged = damageAtGiven ? damageAt : total - 1;
+  const synth::Pacer pacer(rate > 0 ? rate : 1);
   for (uint64_t i = 0; i < total; ++i) {
+    if (rate > 0) pacer.wait(i);
     synth::Event e = i == 0 ? synth::beginOfRun(spec.run, synth::runStartTime(spec))
                      : i + 1 == total ? synth::makeEndOfRun(spec)
                                       : synth::makeEvent(spec, uint32_t(i - 1));
@@ -188,6 +197,10 @@ int main(int argc, char** argv) {
     if (listing) describe(e, bytes.size());
     if (i == damaged) bytes = synth::damageEvent(std::move(bytes), damage);
     if (!writer.write(bytes, error)) {
+      std::fprintf(stderr, "midas-synth: %s\n", error.c_str());
+      return 1;
+    }
+    if (rate > 0 && !writer.flush(error)) {
       std::fprintf(stderr, "midas-synth: %s\n", error.c_str());
       return 1;
     }
