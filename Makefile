@@ -6,7 +6,7 @@ BUILD_TYPE ?= RelWithDebInfo
 CMAKE_FLAGS ?=
 TARN := $(BUILD)/bin/tarn
 
-.PHONY: all deps configure build test demo vf48-sample bench clean test-asan test-tsan fuzz valgrind
+.PHONY: all deps configure build test test-browser demo vf48-sample bench clean test-asan test-tsan fuzz valgrind
 
 all: build
 
@@ -21,6 +21,10 @@ build: configure
 
 test: build
 	@cd $(BUILD) && ctest --output-on-failure --no-tests=error -j $(JOBS)
+
+# The live page of `tarn run --serve` in headless Chromium.
+test-browser: build
+	@bash scripts/test-browser.sh $(BUILD)
 
 demo: build
 	@bash scripts/demo.sh $(BUILD)

@@ -5,7 +5,8 @@
 
 namespace live {
 
-LiveSession::LiveSession(const Graph& graph) : site(graphJson(graph), run, LiveBoard::instance()) {}
+LiveSession::LiveSession(const Graph& graph)
+    : site(graphJson(graph), run, LiveBoard::instance(), [this] { return output.recent(); }) {}
 
 LiveSession::~LiveSession() { server.stop(); }
 

@@ -4,6 +4,7 @@
 #include <memory>
 #include <string>
 
+#include "OutputTee.h"
 #include "RunState.h"
 #include "Site.h"
 #include "WebServer.h"
@@ -31,6 +32,7 @@ class LiveSession {
 
  private:
   RunState run;
+  OutputTee output;
   Site site;
   WebServer server;
   std::string host;
