@@ -6,9 +6,34 @@
 
 namespace live {
 
+namespace {
+
+// Length of the well-formed UTF-8 sequence at text[i] (no overlong forms, no
+// surrogates, nothing above U+10FFFF), or 0.
+size_t utf8Length(const std::string& text, size_t i) {
+  const auto byte = [&](size_t k) { return i + k < text.size() ? (unsigned char)text[i + k] : 0u; };
+  const unsigned c = byte(0);
+  const auto tail = [&](size_t k) { return (byte(k) & 0xC0) == 0x80; };
+  if (c >= 0xC2 && c <= 0xDF) return tail(1) ? 2 : 0;
+  if (c >= 0xE0 && c <= 0xEF) {
+    const unsigned c1 = byte(1);
+    if ((c == 0xE0 && c1 < 0xA0) || (c == 0xED && c1 > 0x9F)) return 0;
+    return tail(1) && tail(2) ? 3 : 0;
+  }
+  if (c >= 0xF0 && c <= 0xF4) {
+    const unsigned c1 = byte(1);
+    if ((c == 0xF0 && c1 < 0x90) || (c == 0xF4 && c1 > 0x8F)) return 0;
+    return tail(1) && tail(2) && tail(3) ? 4 : 0;
+  }
+  return 0;
+}
+
+}  // namespace
+
 void appendString(std::string& out, const std::string& text) {
   out += '"';
-  for (unsigned char c : text) {
+  for (size_t i = 0; i < text.size(); ++i) {
+    const unsigned char c = (unsigned char)text[i];
     if (c == '"' || c == '\\') {
       out += '\\';
       out += char(c);
@@ -16,8 +41,13 @@ void appendString(std::string& out, const std::string& text) {
       char escaped[8];
       std::snprintf(escaped, sizeof escaped, "\\u%04x", unsigned(c));
       out += escaped;
+    } else if (c < 0x80) {
+      out += char(c);
+    } else if (const size_t n = utf8Length(text, i)) {
+      out.append(text, i, n);
+      i += n - 1;
     } else {
-      out += char(c);  // bytes of UTF-8 pass unchanged
+      out += "\\ufffd";  // not UTF-8: JSON text must be
     }
   }
   out += '"';
