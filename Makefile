@@ -74,7 +74,7 @@ TSAN_TESTS ?= RunFile_tests|TarnBase_tests|StrandEventGenerator_tests|tarn_tests
 test-tsan: deps
 	@cmake -S . -B $(TSAN_BUILD) $(call san_cmake,$(TSAN_FLAGS)) $(CMAKE_FLAGS) >/dev/null
 	@cmake --build $(TSAN_BUILD) -j $(JOBS) --target $(subst |, ,$(TSAN_TESTS))
-	@cd $(TSAN_BUILD) && TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+	@cd $(TSAN_BUILD) && TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:suppressions=$(CURDIR)/scripts/tsan-suppressions.txt \
 	  ctest --output-on-failure --no-tests=error -j $(JOBS) -R 'Stop|Thread|RunningFlag'
 
 fuzz: deps
