@@ -212,6 +212,18 @@ TEST_F(LiveServer, RefusesOversizedAndMalformedRequests) {
   EXPECT_EQ(statusOf(request(port, "GET", "/api/status")), 200);  // still serving
 }
 
+TEST_F(LiveServer, ABusyPortOrABadAddressStopsTarnBeforeTheRun) {
+  tarntest::TempDir dir;
+  const std::string graph = histogramGraph(dir, 1, 0);
+  auto busy = tarntest::runTarn({"run", graph, "--serve", std::to_string(port)});
+  EXPECT_EQ(busy.status, 2);
+  EXPECT_NE(busy.err.find("tarn: --serve cannot serve on 127.0.0.1:" + std::to_string(port)), std::string::npos)
+      << busy.err;
+  EXPECT_EQ(busy.out.find("out_Serial"), std::string::npos);  // nothing ran
+  EXPECT_EQ(tarntest::runTarn({"run", graph, "--serve", "nowhere:"}).status, 2);
+  EXPECT_EQ(tarntest::runTarn({"run", graph, "--linger"}).status, 2);
+}
+
 TEST(LiveServerAddress, HostAndPort) {
   std::string host;
   int port = -1;
