@@ -14,7 +14,7 @@ if ! command -v npm >/dev/null; then
   echo "web-deps: npm not found; the live page is built without its drawing library" >&2
   exit 0
 fi
-flags=(--no-audit --no-fund --loglevel=error --fetch-retries=1)
+flags=(--no-audit --no-fund --loglevel=error --fetch-retries=1 --fetch-timeout=60000)
 [ "$mode" = all ] || flags+=(--omit=dev)
 cd "$dest"
 if timeout 600 npm ci "${flags[@]}" >&2; then
