@@ -12,9 +12,9 @@ class Site;
 
 // Limits that keep a slow, stalled or hostile client from holding the server.
 struct ServerLimits {
-  int threads = 8;              // requests served at once
+  int threads = 16;             // requests served at once
   int queued = 16;              // accepted connections waiting for a thread
-  int requestTimeoutMs = 3000;  // a request not read or written by then is dropped
+  int requestTimeoutMs = 2000;  // a request not read or written by then is dropped
   int maxRequestBytes = 8192;   // request line and headers together
 };
 
