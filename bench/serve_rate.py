@@ -11,7 +11,10 @@ Runs the same graph (examples/live.tarn on a synthesised module run) in turns:
 The first two give the process's wall-clock rate (events over the time from
 start to exit): what serving itself costs. The last two give the source's own
 rate from /api/status at the end (sent values over the run's time, measured by
-tarn): what misbehaving clients cost the run. Medians and ratios are printed.
+tarn): what misbehaving clients cost the run, and the events per CPU second of
+tarn's main thread, where the graph runs: the work the graph itself did, apart
+from the CPU the clients and the server took from it. Medians and ratios are
+printed.
 
 usage: bench/serve_rate.py [BUILD] [--events N] [--rounds R]
 """
@@ -114,7 +117,7 @@ def once(mode):
     p = subprocess.Popen([tarn] + common + extra, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
     if mode in ("plain", "served"):
         p.communicate()
-        return "wall", events / (time.monotonic() - start)
+        return "wall", events / (time.monotonic() - start), None
     line = ""
     while "serving" not in line:
         line = p.stderr.readline()
@@ -129,25 +132,37 @@ def once(mode):
         except OSError:
             pass
         time.sleep(0.05)
+    # utime and stime of the main thread, the one that runs the graph
+    with open(f"/proc/{p.pid}/task/{p.pid}/stat") as f:
+        fields = f.read().rsplit(")", 1)[1].split()
+    cpu = (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
     stop.set()
     p.send_signal(2)
     p.communicate()
     for h in held:
         h.close()
-    return "source", s["rate"]
+    return "source", s["rate"], s["events"] / cpu
 
 
 modes = ("plain", "served", "lingering", "attacked")
 rates = {m: [] for m in modes}
+perCpu = {m: [] for m in modes}
 kinds = {}
 for r in range(rounds):
     for mode in modes:
-        kinds[mode], rate = once(mode)
+        kinds[mode], rate, cpuRate = once(mode)
         rates[mode].append(rate)
-        print(f"round {r + 1} {mode:9s} {kinds[mode]:6s} {rate:10.0f} /s", flush=True)
+        if cpuRate:
+            perCpu[mode].append(cpuRate)
+        print(f"round {r + 1} {mode:9s} {kinds[mode]:6s} {rate:10.0f} /s" +
+              (f"   {cpuRate:10.0f} per CPU s" if cpuRate else ""), flush=True)
 print(f"\nmedians over {rounds} rounds of {events} events:")
 base = {"plain": "plain", "served": "plain", "lingering": "lingering", "attacked": "lingering"}
 for mode in modes:
     m = statistics.median(rates[mode])
-    print(f"  {mode:9s} {kinds[mode]:6s} {m:10.0f} /s   {m / statistics.median(rates[base[mode]]):.3f} of {base[mode]}")
+    line = f"  {mode:9s} {kinds[mode]:6s} {m:10.0f} /s   {m / statistics.median(rates[base[mode]]):.3f} of {base[mode]}"
+    if perCpu[mode]:
+        c = statistics.median(perCpu[mode])
+        line += f";  {c:10.0f} per CPU s   {c / statistics.median(perCpu[base[mode]]):.3f} of {base[mode]}"
+    print(line)
 subprocess.run(["rm", "-rf", work])
