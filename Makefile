@@ -6,7 +6,7 @@ BUILD_TYPE ?= RelWithDebInfo
 CMAKE_FLAGS ?=
 TARN := $(BUILD)/bin/tarn
 
-.PHONY: all deps configure build test test-slurm demo vf48-sample bench clean test-asan test-tsan fuzz valgrind package
+.PHONY: all deps configure build test test-slurm test-browser demo vf48-sample bench clean test-asan test-tsan fuzz valgrind package
 
 all: build
 
@@ -25,6 +25,10 @@ test: build
 # The Slurm tests of `tarn batch` on a one-node cluster started for them (root only).
 test-slurm: build
 	@bash scripts/test-slurm.sh $(BUILD)
+
+# The live page of `tarn run --serve` in headless Chromium.
+test-browser: build
+	@bash scripts/test-browser.sh $(BUILD)
 
 demo: build
 	@bash scripts/demo.sh $(BUILD)
@@ -69,8 +73,9 @@ test-asan: deps
 	  LSAN_OPTIONS=suppressions=$(CURDIR)/scripts/lsan-suppressions.txt \
 	  ctest --output-on-failure --no-tests=error -j $(JOBS) -E '$(ASAN_SKIP)' $(CTEST_FLAGS)
 
-# The tests that stop a running source from another thread.
-TSAN_TESTS ?= RunFile_tests|TarnBase_tests|StrandEventGenerator_tests|tarn_tests
+# The tests that stop a running source from another thread, and the live
+# server reading snapshots while the graph publishes them.
+TSAN_TESTS ?= RunFile_tests|TarnBase_tests|StrandEventGenerator_tests|tarn_tests|serve_tests
 test-tsan: deps
 	@cmake -S . -B $(TSAN_BUILD) $(call san_cmake,$(TSAN_FLAGS)) $(CMAKE_FLAGS) >/dev/null
 	@cmake --build $(TSAN_BUILD) -j $(JOBS) --target $(subst |, ,$(TSAN_TESTS))

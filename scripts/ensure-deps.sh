@@ -15,8 +15,13 @@ packages+=(libisal-dev isal liblz4-dev lz4 libbz2-dev bzip2 libzstd-dev zstd)
 # Many runs: a one-node Slurm for the batch tests, h5dump for checking merged
 # and written HDF5 files, and the Debian package build.
 packages+=(slurm-wlm munge hdf5-tools dpkg-dev)
-# The batch runner's manifest and status records, read again by `tarn merge`.
+# The batch runner's manifest and status records, read again by `tarn merge`,
+# and the JSON the live server answers with.
 packages+=(nlohmann-json3-dev)
+# Live page of `tarn run --serve`: the embedded web server.
+packages+=(libcivetweb-dev)
+# The live page's test in a real, headless browser (`make test-browser`).
+packages+=(chromium)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

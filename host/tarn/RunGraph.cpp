@@ -9,6 +9,7 @@
 #include "Commands.h"
 #include "Graph.h"
 #include "GraphSetup.h"
+#include "LiveSession.h"
 #include "ModuleLoader.h"
 #include "Monitor.h"
 #include "QuietStdout.h"
@@ -18,6 +19,12 @@
 namespace {
 
 enum { kOk = 0, kFailed = 1, kGraphError = 2 };
+
+// The run is over; its final spectra stay on the page until Ctrl-C.
+void lingerUntilInterrupted(const Monitor& monitor, const std::string& url) {
+  std::cerr << "tarn: run done; still serving " << url << " until Ctrl-C\n";
+  while (!monitor.interrupted()) ::usleep(100 * 1000);
+}
 
 }  // namespace
 
@@ -37,6 +44,17 @@ int runGraph(const RunOptions& options) {
     return kGraphError;
   }
 
+  std::unique_ptr<live::LiveSession> live;
+  if (!options.serve.empty()) {
+    live.reset(new live::LiveSession(graph));
+    if (!live->start(options.serve, message)) {
+      monitor.reset();
+      std::cerr << "tarn: --serve " << message << "\n";
+      return kGraphError;
+    }
+    std::cerr << "tarn: serving " << live->url() << "\n";
+  }
+
   graph.initAll();
   bool anyStart = false;
   for (const GraphStatement& st : plan.statements) anyStart |= st.kind == GraphStatement::Start;
@@ -48,14 +66,23 @@ int runGraph(const RunOptions& options) {
     TarnBase* source = graph.node(st.node);
     const uint64_t before = source ? source->SentCount() : 0;
     std::string error;
+    if (live) live->sourceStarting(source);
     graph.start(st.node, error);
+    if (live) live->sourceEnded();
     if (source) events += source->SentCount() - before;
   }
+  if (live) live->runEnded();  // the final snapshots, while the nodes are there
   // The nodes write their last results as they go; a signal meanwhile still
   // counts, and a second one still quits.
   graph.destroyAll();
   const int signal = monitor->stoppedBy();
   std::cout.flush();
+  if (live) {
+    // Lingering ends with Ctrl-C, which is not the run's own stop.
+    live->showFinal();
+    if (options.linger && !signal) lingerUntilInterrupted(*monitor, live->url());
+    live.reset();
+  }
   monitor.reset();
   Monitor::writeCount(options.countsFd, events);
   // A result that was not written outweighs the stop: the run is not complete.

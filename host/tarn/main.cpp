@@ -27,6 +27,10 @@ const char kHelp[] =
     "                            graph file's own settings (may be repeated)\n"
     "      --progress            show the progress line even when stderr is no terminal\n"
     "      --no-progress         never show the progress line\n"
+    "      --serve [HOST:]PORT   serve live spectra and the run's state at\n"
+    "                            http://HOST:PORT/ while the graph runs (HOST\n"
+    "                            127.0.0.1 unless given; PORT 0: any free port)\n"
+    "      --linger              with --serve, keep serving after the run until Ctrl-C\n"
     "\n"
     "Graph file, one statement a line ('#' starts a comment line):\n"
     "  node NAME TYPE            make an instance of plug-in TYPE named NAME\n"
@@ -94,6 +98,11 @@ int main(int argc, char** argv) {
     } else if (a == "--counts-fd" && i + 1 < argc) {
       // Undocumented: a batch's window on the events a run has sent.
       options.countsFd = std::atoi(argv[++i]);
+    } else if (a == "--serve") {
+      if (i + 1 >= argc) return usageError("--serve needs [HOST:]PORT");
+      options.serve = argv[++i];
+    } else if (a == "--linger") {
+      options.linger = true;
     } else if (a == "--") {
       if (i + 1 < argc) options.graphFile = argv[++i];
       ++i;
@@ -108,5 +117,6 @@ int main(int argc, char** argv) {
   }
   if (i < argc) return usageError(std::string("unexpected argument ") + argv[i]);
   if (options.graphFile.empty()) return usageError("no graph file");
+  if (options.linger && options.serve.empty()) return usageError("--linger needs --serve");
   return runGraph(options);
 }

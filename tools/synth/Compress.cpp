@@ -49,6 +49,7 @@ class GzipWriter : public Compressor {
     fZ.avail_in = static_cast<uInt>(n);
     return pump(Z_NO_FLUSH, error);
   }
+  bool flush(std::string& error) override { return !fOpen || pump(Z_SYNC_FLUSH, error); }
   bool endMember(std::string& error) override {
     if (!begin(error) || !pump(Z_FINISH, error)) return false;
     deflateEnd(&fZ);
@@ -104,6 +105,9 @@ class Lz4Writer : public Compressor {
     }
     return true;
   }
+  bool flush(std::string& error) override {
+    return !fOpen || put(LZ4F_flush(fContext, fOut.data(), fOut.size(), nullptr), error);
+  }
   bool endMember(std::string& error) override {
     if (!begin(error)) return false;
     fOpen = false;
@@ -149,6 +153,13 @@ class Bzip2Writer : public Compressor {
       if (!pump(BZ_RUN, error)) return false;
     return true;
   }
+  bool flush(std::string& error) override {
+    if (!fOpen) return true;
+    do
+      if (!pump(BZ_FLUSH, error)) return false;
+    while (fLast == BZ_FLUSH_OK);
+    return true;
+  }
   bool endMember(std::string& error) override {
     if (!begin(error)) return false;
     while (!fDone)
@@ -179,12 +190,14 @@ class Bzip2Writer : public Compressor {
       return false;
     }
     fDone = rc == BZ_STREAM_END;
+    fLast = rc;
     return fSink.put(fSink.data(), fSink.size() - fS.avail_out, error);
   }
   Sink fSink;
   bz_stream fS;
   bool fOpen = false;
   bool fDone = false;
+  int fLast = BZ_RUN_OK;
 };
 
 class ZstdWriter : public Compressor {
@@ -202,13 +215,17 @@ class ZstdWriter : public Compressor {
       if (!pump(in, ZSTD_e_continue, error)) return false;
     return true;
   }
+  bool flush(std::string& error) override {
+    ZSTD_inBuffer in = {nullptr, 0, 0};
+    return pump(in, ZSTD_e_flush, error);
+  }
   bool endMember(std::string& error) override {
     ZSTD_inBuffer in = {nullptr, 0, 0};
     return pump(in, ZSTD_e_end, error);
   }
 
  private:
-  // Until the call's work is done: its input taken, or the frame ended.
+  // Until the call's work is done: its input taken, or the frame flushed or ended.
   bool pump(ZSTD_inBuffer& in, ZSTD_EndDirective how, std::string& error) {
     if (!fContext) {
       error = "cannot start zstd";
@@ -223,7 +240,7 @@ class ZstdWriter : public Compressor {
         return false;
       }
       if (!fSink.put(fSink.data(), out.pos, error)) return false;
-    } while (how == ZSTD_e_end ? left != 0 : in.pos < in.size);
+    } while (how == ZSTD_e_continue ? in.pos < in.size : left != 0);
     return true;
   }
   Sink fSink;

@@ -15,6 +15,8 @@ class Compressor {
   virtual ~Compressor() = default;
   // Adds bytes to the member being written.
   virtual bool write(const uint8_t* data, size_t n, std::string& error) = 0;
+  // Hands out all that was written so far, decodable, within the member.
+  virtual bool flush(std::string& error) = 0;
   // Ends the member; a later write begins another.
   virtual bool endMember(std::string& error) = 0;
 };

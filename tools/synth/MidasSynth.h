@@ -150,8 +150,14 @@ class RunWriter {
   RunWriter(const RunWriter&) = delete;
   RunWriter& operator=(const RunWriter&) = delete;
 
-  bool open(const std::string& path, std::string& error, uint64_t memberSize = 0);
+  // `growing`: written under its own name from the start, as a logger writes a
+  // run that is read while it grows (a failure then leaves what was written).
+  bool open(const std::string& path, std::string& error, uint64_t memberSize = 0,
+            bool growing = false);
   bool write(const std::vector<uint8_t>& bytes, std::string& error);
+  // Hands what was written to the file, so a reader of the growing file sees
+  // whole events (compressed: a flush of the stream, decodable up to here).
+  bool flush(std::string& error);
   // Renames the complete file over its name; reports what the final flush found.
   bool close(std::string& error);
 

@@ -47,14 +47,15 @@ RunWriter::~RunWriter() {
   file.reset();  // the stream is the file's own; its end closes and removes it
 }
 
-bool RunWriter::open(const std::string& name, std::string& error, uint64_t memberBytes) {
+bool RunWriter::open(const std::string& name, std::string& error, uint64_t memberBytes,
+                     bool growing) {
   if (file) {
     error = "already open: " + path;
     return false;
   }
   path = name;
   file.reset(new AtomicFile(name));
-  if (!file->open() || !(out = file->stream())) {
+  if (!(growing ? file->openGrowing() : file->open()) || !(out = file->stream())) {
     error = file->error();
     file.reset();
     return false;
@@ -96,6 +97,23 @@ bool RunWriter::write(const std::vector<uint8_t>& bytes, std::string& error) {
       inMember = 0;
       ++members;
     }
+  }
+  return true;
+}
+
+bool RunWriter::flush(std::string& error) {
+  if (!file) {
+    error = "not open";
+    return false;
+  }
+  errno = 0;
+  if (packer && !packer->flush(error)) {
+    error = path + ": " + (file->writeError() ? writeReason(*file) : error);
+    return false;
+  }
+  if (std::fflush(out) != 0) {
+    error = path + ": " + writeReason(*file);
+    return false;
   }
   return true;
 }

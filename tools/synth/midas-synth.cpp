@@ -6,6 +6,7 @@
 #include <string>
 
 #include "MidasSynth.h"
+#include "Pace.h"
 #include "Random.h"
 
 namespace {
@@ -36,6 +37,8 @@ const char* kUsage =
     "                 values until its data area holds at least BYTES (at most 65536)\n"
     "  --compress-member-size BYTES  end each gzip member, lz4 or zstd frame or\n"
     "                 bzip2 stream after BYTES bytes of the run (default: one)\n"
+    "  --rate R       write R events per second, each handed to the file as it\n"
+    "                 is written, as the logger of a running experiment does\n"
     "  --describe     print each event written and its banks (also --list)\n"
     "  --help         show this text\n";
 
@@ -107,6 +110,7 @@ int main(int argc, char** argv) {
   bool damageAtGiven = false;
   uint32_t damageAt = 0;
   uint32_t memberSize = 0;
+  double rate = 0;  // events per second; 0: as fast as it goes
   std::string output;
 
   for (int i = 1; i < argc; ++i) {
@@ -164,6 +168,9 @@ int main(int argc, char** argv) {
       const char* text = value(arg.c_str());
       if (!text || !parseCount(text, memberSize) || memberSize == 0)
         return usageError("--compress-member-size needs a number of bytes above 0");
+    } else if (arg == "--rate") {
+      if (!synth::parseRate(value(arg.c_str()), rate))
+        return usageError("--rate needs a number of events per second above 0, at most 1e7");
     } else if (arg == "--describe" || arg == "--list") {
       listing = true;
     } else if (arg.size() > 1 && arg[0] == '-') {
@@ -179,7 +186,7 @@ int main(int argc, char** argv) {
   // Streamed event by event: long runs need no memory for the whole file.
   synth::RunWriter writer;
   std::string error;
-  if (!writer.open(output, error, memberSize)) {
+  if (!writer.open(output, error, memberSize, rate > 0)) {
     std::fprintf(stderr, "midas-synth: %s\n", error.c_str());
     return 1;
   }
@@ -187,7 +194,9 @@ int main(int argc, char** argv) {
   if (damageAtGiven && damageAt >= total)
     return usageError("--damage-at: the run has events 0.." + std::to_string(total - 1));
   const uint64_t damaged = damageAtGiven ? damageAt : total - 1;
+  const synth::Pacer pacer(rate > 0 ? rate : 1);
   for (uint64_t i = 0; i < total; ++i) {
+    if (rate > 0) pacer.wait(i);
     synth::Event e = i == 0 ? synth::beginOfRun(spec.run, synth::runStartTime(spec))
                      : i + 1 == total ? synth::makeEndOfRun(spec)
                                       : synth::makeEvent(spec, uint32_t(i - 1));
@@ -196,6 +205,10 @@ int main(int argc, char** argv) {
     if (listing) describe(e, bytes.size());
     if (i == damaged) bytes = synth::damageEvent(std::move(bytes), damage);
     if (!writer.write(bytes, error)) {
+      std::fprintf(stderr, "midas-synth: %s\n", error.c_str());
+      return 1;
+    }
+    if (rate > 0 && !writer.flush(error)) {
       std::fprintf(stderr, "midas-synth: %s\n", error.c_str());
       return 1;
     }

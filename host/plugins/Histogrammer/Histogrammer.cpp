@@ -10,6 +10,8 @@
 #include <vector>
 
 #include "Histogram.h"
+#include "LiveBoard.h"
+#include "LiveSnapshot.h"
 #include "Plugin.h"
 #include "RunStatus.h"
 #include "StrandEvent.h"
@@ -84,9 +86,12 @@ class Histogrammer : public TarnBase {
                            "Axis units NAME:UNIT"));
     inputs.push_back(Input("eor", static_cast<Handler>(&Histogrammer::endOfRun), TARN_OBJECT,
                            "Any value (e.g. RunFile's eor): write the files now"));
+    liveId = LiveBoard::instance().subscribe([this] { publishLive(); });
   }
 
   ~Histogrammer() override {
+    LiveBoard::instance().unsubscribe(liveId);
+    LiveBoard::instance().withdraw(name);
     if (changed) writeAll();
   }
 
@@ -138,6 +143,7 @@ class Histogrammer : public TarnBase {
       if (s.pending && s.sample.size() >= kAutomaticSample) s.fixRange();
       changed = true;
     }
+    if (LiveBoard::instance().due(liveSeen)) publishLive();
   }
 
   void endOfRun(void*) { writeAll(); }
@@ -167,6 +173,23 @@ class Histogrammer : public TarnBase {
     std::vector<double> edges = o != overrides.end() ? o->second : hist::edgesOf(p.binning);
     if (edges.empty()) s.pending = true;
     else s.h.reset(new hist::Histogram(edges));
+  }
+
+  // What writeAll would write now, without fixing a pending range.
+  void publishLive() {
+    for (auto& entry : spectra) {
+      const Spectrum& s = entry.second;
+      if (!s.numeric) continue;
+      auto unit = units.find(entry.first);
+      const std::string unitText = unit != units.end() ? unit->second : std::string();
+      if (!s.pending) {
+        LiveBoard::instance().publish(hist::liveSnapshot(*s.h, name, entry.first, unitText));
+        continue;
+      }
+      hist::Histogram h(hist::automaticEdges(s.sample, s.integral));
+      for (double x : s.sample) h.fill(x);
+      LiveBoard::instance().publish(hist::liveSnapshot(h, name, entry.first, unitText));
+    }
   }
 
   void writeAll() {
@@ -209,6 +232,8 @@ class Histogrammer : public TarnBase {
   std::map<std::string, Spectrum> spectra;
   std::set<std::string> missingReported;
   bool changed = false;
+  int liveId = 0;
+  unsigned liveSeen = 0;
 };
 
 TARN_PLUGIN(Histogrammer)

@@ -75,6 +75,17 @@ bool AtomicFile::openInPlace() {
   return true;
 }
 
+bool AtomicFile::openGrowing() {
+  if (fd_ >= 0 || !temp_.empty()) return true;
+  if (!error_.empty()) return false;
+  const int fd = ::open(final_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (fd < 0) return fail(nullptr, errno);
+  fd_ = fd;
+  temp_ = target_ = final_;
+  inPlace_ = true;
+  return true;
+}
+
 bool AtomicFile::open() {
   if (fd_ >= 0 || !temp_.empty()) return true;
   if (!error_.empty()) return false;

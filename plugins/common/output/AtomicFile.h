@@ -21,6 +21,9 @@ class AtomicFile {
   // the mode a new file would get (or the mode of the file it will replace).
   // False (and error()) when it cannot.
   bool open();
+  // Instead of open(): writes the final name itself from the start, for a file
+  // that others read while it grows (a live run). A failure leaves what was written.
+  bool openGrowing();
   // A stdio stream on the temporary file, for writers that print; null before
   // open(). Its write errors are kept with their reason and reported by
   // commit(). Whoever closes it (fclose, or a library it was handed to),
