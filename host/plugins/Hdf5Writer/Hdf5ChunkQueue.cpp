@@ -1,12 +1,20 @@
 #include "Hdf5ChunkQueue.h"
 
+#include <signal.h>
+
 #include "Hdf5Column.h"
 
 namespace h5out {
 
 ChunkQueue::ChunkQueue(unsigned threads) : limit(threads == 0 ? 1 : 4 * size_t(threads)) {
   for (unsigned k = 0; k < (threads == 0 ? 1 : threads); ++k) coders.emplace_back(new ChunkCoder);
+  // The workers are born with every signal blocked: Ctrl-C and SIGTERM stay
+  // with the threads of the host that wait for them.
+  sigset_t all, before;
+  sigfillset(&all);
+  pthread_sigmask(SIG_SETMASK, &all, &before);
   for (unsigned k = 0; k < threads; ++k) workers.emplace_back(&ChunkQueue::work, this, k);
+  pthread_sigmask(SIG_SETMASK, &before, nullptr);
 }
 
 ChunkQueue::~ChunkQueue() {
