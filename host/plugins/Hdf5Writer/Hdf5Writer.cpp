@@ -118,8 +118,9 @@ class Hdf5Writer : public TarnBase {
   }
 
   void setThreads(void* v) {
+    // At most 64: each thread keeps four chunks in flight.
     const int n = v ? *static_cast<int*>(v) : -1;
-    threads = n < 0 ? defaultThreads() : unsigned(n);
+    threads = n < 0 ? defaultThreads() : std::min(64u, unsigned(n));
   }
 
   static unsigned defaultThreads() { return std::max(1u, std::thread::hardware_concurrency()); }
