@@ -5,6 +5,7 @@
 // (and of texts) with `inner_offsets` between the two. Each group's `event`
 // holds the number of the event each entry came from, since a property may be
 // missing from some events.
+#include <sched.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -123,7 +124,12 @@ class Hdf5Writer : public TarnBase {
     threads = n < 0 ? defaultThreads() : std::min(64u, unsigned(n));
   }
 
-  static unsigned defaultThreads() { return std::max(1u, std::thread::hardware_concurrency()); }
+  // The cores this process may run on (a Slurm job's share, not the node's).
+  static unsigned defaultThreads() {
+    cpu_set_t set;
+    if (sched_getaffinity(0, sizeof set, &set) == 0) return std::max(1, CPU_COUNT(&set));
+    return std::max(1u, std::thread::hardware_concurrency());
+  }
 
   void write(void* v) {
     StrandEvent* event = static_cast<StrandEvent*>(v);
