@@ -85,6 +85,8 @@ bool ChunkCoder::encode(Compression c, const std::vector<unsigned char>& raw, si
   // writes it, whose bound holds stored blocks.
   out.resize(n + n / 16 + 1024);
   isal_zstream& s = fast->stream;
+  // The init does not set every field the deflate reads (valgrind shows it).
+  std::memset(&s, 0, sizeof s);
   isal_deflate_stateless_init(&s);
   s.level = 1;
   s.level_buf = fast->levelBuffer.data();
