@@ -1,5 +1,6 @@
 #include "Hdf5ChunkQueue.h"
 
+#include <pthread.h>
 #include <signal.h>
 
 #include "Hdf5Column.h"
@@ -28,6 +29,7 @@ ChunkQueue::~ChunkQueue() {
 }
 
 void ChunkQueue::work(unsigned index) {
+  pthread_setname_np(pthread_self(), "tarn-h5-deflate");  // as top and gdb show it
   ChunkCoder& coder = *coders[index];
   std::unique_lock<std::mutex> hold(lock);
   for (;;) {
