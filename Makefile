@@ -73,9 +73,10 @@ test-asan: deps
 	  LSAN_OPTIONS=suppressions=$(CURDIR)/scripts/lsan-suppressions.txt \
 	  ctest --output-on-failure --no-tests=error -j $(JOBS) -E '$(ASAN_SKIP)' $(CTEST_FLAGS)
 
-# The tests that stop a running source from another thread, and the live
-# server reading snapshots while the graph publishes them.
-TSAN_TESTS ?= RunFile_tests|TarnBase_tests|StrandEventGenerator_tests|tarn_tests|serve_tests
+# The tests that stop a running source from another thread, the live server
+# reading snapshots while the graph publishes them, and the writer that
+# compresses on worker threads.
+TSAN_TESTS ?= RunFile_tests|TarnBase_tests|StrandEventGenerator_tests|tarn_tests|serve_tests|Hdf5Writer_tests
 test-tsan: deps
 	@cmake -S . -B $(TSAN_BUILD) $(call san_cmake,$(TSAN_FLAGS)) $(CMAKE_FLAGS) >/dev/null
 	@cmake --build $(TSAN_BUILD) -j $(JOBS) --target $(subst |, ,$(TSAN_TESTS))

@@ -51,12 +51,19 @@ for form in gz lz4 zst bz2; do
   make_run "$short.$form" --events 100000 --fill 1024
 done
 make_run "$modules" --events 200000 --modules
+tdc=$runs/tdc-400m.mid
+make_run "$tdc" --events 400000 --fill 1024
 
 printf 'node in RunFile\nstart in\n' >"$runs/alone.tarn"
 printf 'node in RunFile\nnode unpack CompositeUnpacker\nconnect in.event unpack.event\nstart in\n' \
   >"$runs/composite.tarn"
 alone=(run "$runs/alone.tarn" --set)
 composite=(run "$runs/composite.tarn" --set)
+# The TDC words of each event (bank FILL) exported to HDF5.
+printf '%s\n' 'node in RunFile' 'node bt BankTranslator' 'node w Hdf5Writer' 'set bt.banks FILL' \
+  'set bt.FILL Tdc' 'connect in.event bt.mevent' 'connect bt.fevent w.fevent' 'start in' >"$runs/hdf5.tarn"
+# export_h5 RUN NAME COMPRESSION: the tarn arguments writing RUN to RUNS/NAME.h5.
+export_h5() { h5=(run "$runs/hdf5.tarn" --no-progress --set in.file="$1" --set w.file="$runs/$2.h5" --set w.compression="$3"); }
 
 bytes() { stat -L -c %s "$1"; }
 echo "== whole-process comparisons ($rounds rounds)" >&2
@@ -68,12 +75,26 @@ read -r modS compS _ _ modCpu compCpu < <("$pair" "$rounds" \
   -- "$tarn" "${alone[@]}" in.file="$modules" -- "$tarn" "${composite[@]}" in.file="$modules")
 read -r _ _ longKiB shortKiB _ _ < <("$pair" "$rounds" \
   -- "$tarn" "${alone[@]}" in.file="$plain" -- "$tarn" "${alone[@]}" in.file="$short")
+export_h5 "$tdc" fast fast
+read -r igzS h5S _ _ igzCpu h5Cpu < <("$pair" "$rounds" -- igzip -1 -c "$tdc" -- "$tarn" "${h5[@]}")
+export_h5 "$tdc" zlib4 zlib4  # the writer's compression before chunks were compressed by us
+"$tarn" "${h5[@]}" >/dev/null
+fastBytes=$(bytes "$runs/fast.h5")
+zlib4Bytes=$(bytes "$runs/zlib4.h5")
+export_h5 "$plain" long fast
+long=("${h5[@]}")
+export_h5 "$short" short fast
+read -r _ _ h5LongKiB h5ShortKiB _ _ < <("$pair" "$gzRounds" -- "$tarn" "${long[@]}" -- "$tarn" "${h5[@]}")
+rm -f "$runs"/{fast,zlib4,long,short}.h5
 
 awk -v pb="$(bytes "$plain")" -v mb="$(bytes "$modules")" \
   -v ddS="$ddS" -v tarnS="$tarnS" -v ddCpu="$ddCpu" -v tarnCpu="$tarnCpu" \
   -v gzS="$gzS" -v tarnGzS="$tarnGzS" -v gzCpu="$gzCpu" -v tarnGzCpu="$tarnGzCpu" \
   -v modS="$modS" -v compS="$compS" -v modCpu="$modCpu" -v compCpu="$compCpu" \
-  -v longKiB="$longKiB" -v shortKiB="$shortKiB" -v sendNs="$sendNs" -v rounds="$rounds" '
+  -v longKiB="$longKiB" -v shortKiB="$shortKiB" -v sendNs="$sendNs" -v rounds="$rounds" \
+  -v tb="$(bytes "$tdc")" -v igzS="$igzS" -v h5S="$h5S" -v igzCpu="$igzCpu" -v h5Cpu="$h5Cpu" \
+  -v fastBytes="$fastBytes" -v zlib4Bytes="$zlib4Bytes" \
+  -v h5LongKiB="$h5LongKiB" -v h5ShortKiB="$h5ShortKiB" '
 function mbs(b, s) { return sprintf("%.0f MB/s", b / s / 1e6) }
 function verdict(ok) { return ok ? "met" : "NOT MET" }
 function row(what, base, ours, ratio, cpu, target, ok) {
@@ -95,6 +116,16 @@ BEGIN {
   d = longKiB - shortKiB
   row("peak resident of tarn: 100 MB run vs 1 GB run", shortKiB " KiB", longKiB " KiB", sprintf("%+d KiB", d), "",
       "< 1024 KiB, < 32 MiB", d < 1024 && d > -1024 && longKiB < 32768 && shortKiB < 32768)
+  r = igzS / h5S
+  row(sprintf("TDC run %.0f MB: igzip -1 -c vs RunFile->Bank->HDF5", tb / 1e6), mbs(tb, igzS), mbs(tb, h5S),
+      sprintf("%.2f", r), sprintf("%.2f", igzCpu / h5Cpu), ">= 1.0", r >= 1.0)
+  r = fastBytes / zlib4Bytes
+  row("HDF5 file size: zlib level 4 vs fast", sprintf("%.1f MB", zlib4Bytes / 1e6),
+      sprintf("%.1f MB", fastBytes / 1e6), sprintf("%.3f", r), "", "<= 1.10", r <= 1.10)
+  d = h5LongKiB - h5ShortKiB
+  row("peak resident of HDF5 export: 100 MB vs 1 GB run", h5ShortKiB " KiB", h5LongKiB " KiB",
+      sprintf("%+d KiB", d), "", "< 2048 KiB, < 64 MiB",
+      d < 2048 && d > -2048 && h5LongKiB < 65536 && h5ShortKiB < 65536)
   row("SendOutput to one receiver (CPU time per call)", "", sendNs " ns", "", "", "< 10 ns", sendNs != "" && sendNs + 0 < 10)
 }'
 

@@ -18,16 +18,21 @@ Column::~Column() {
   close(ignored);
 }
 
-bool Column::create(hid_t group, const std::string& name, hid_t t, std::string& error) {
+bool Column::create(hid_t group, const std::string& name, hid_t t, Compression how, ChunkQueue& q,
+                    std::string& error) {
   type = H5Tcopy(t);
   elementSize = H5Tget_size(t);
   chunk = std::max<size_t>(1024, kChunkBytes / elementSize);
+  compression = how;
+  queue = &q;
   const hsize_t zero = 0, unlimited = H5S_UNLIMITED, chunkDims = chunk;
   Handle space(H5Screate_simple(1, &zero, &unlimited), H5Sclose);
   Handle create(H5Pcreate(H5P_DATASET_CREATE), H5Pclose);
   Handle access(H5Pcreate(H5P_DATASET_ACCESS), H5Pclose);
+  // The filters are recorded for readers; the chunks are compressed here, as they would.
   bool ok = space >= 0 && create >= 0 && access >= 0 && H5Pset_chunk(create, 1, &chunkDims) >= 0 &&
-            H5Pset_shuffle(create) >= 0 && H5Pset_deflate(create, 4) >= 0 &&
+            (how.method == Compression::None ||
+             (H5Pset_shuffle(create) >= 0 && H5Pset_deflate(create, unsigned(how.level)) >= 0)) &&
             // Chunks are written whole and never read back: no cache needed.
             H5Pset_chunk_cache(access, 0, 0, 1.0) >= 0;
   if (ok) dataset = H5Dcreate2(group, name.c_str(), type, space, H5P_DEFAULT, create, access);
@@ -35,25 +40,18 @@ bool Column::create(hid_t group, const std::string& name, hid_t t, std::string& 
     error = failureReason("cannot create dataset " + name);
     return false;
   }
-  buffer.reserve(chunk * elementSize);
   return true;
 }
 
-bool Column::write(const unsigned char* data, size_t n, std::string& error) {
-  const hsize_t start = written, count = n, size = written + n;
-  if (H5Dset_extent(dataset, &size) < 0) {
-    error = failureReason("cannot extend a dataset");
-    return false;
-  }
-  Handle file(H5Dget_space(dataset), H5Sclose);
-  Handle memory(H5Screate_simple(1, &count, nullptr), H5Sclose);
-  if (file < 0 || memory < 0 || H5Sselect_hyperslab(file, H5S_SELECT_SET, &start, nullptr, &count, nullptr) < 0 ||
-      H5Dwrite(dataset, type, memory, file, H5P_DEFAULT, data) < 0) {
-    error = failureReason("cannot write a dataset");
-    return false;
-  }
+bool Column::handOver(size_t n, std::string& error) {
+  filling->raw.resize(chunk * elementSize);  // a partial chunk is padded with zeros, as HDF5 fills it
+  filling->dataset = dataset;
+  filling->offset = written;
+  filling->extent = written + n;
+  filling->elementSize = elementSize;
+  filling->compression = compression;
   written += n;
-  return true;
+  return queue->put(std::move(filling), error);
 }
 
 bool Column::append(const void* data, size_t n, std::string& error) {
@@ -61,30 +59,25 @@ bool Column::append(const void* data, size_t n, std::string& error) {
   const unsigned char* bytes = static_cast<const unsigned char*>(data);
   const size_t capacity = chunk * elementSize;
   while (n > 0) {
-    // A long list with nothing buffered goes straight out in whole chunks.
-    if (buffer.empty() && n >= chunk) {
-      const size_t whole = n / chunk * chunk;
-      if (!write(bytes, whole, error)) return false;
-      bytes += whole * elementSize;
-      n -= whole;
-      continue;
+    if (!filling) {
+      filling = queue->blank();
+      filling->raw.reserve(capacity);
     }
+    std::vector<unsigned char>& buffer = filling->raw;
     const size_t take = std::min(n, (capacity - buffer.size()) / elementSize);
     buffer.insert(buffer.end(), bytes, bytes + take * elementSize);
     bytes += take * elementSize;
     n -= take;
-    if (buffer.size() == capacity) {
-      if (!write(buffer.data(), chunk, error)) return false;
-      buffer.clear();
-    }
+    if (buffer.size() == capacity && !handOver(chunk, error)) return false;
   }
   return true;
 }
 
 bool Column::close(std::string& error) {
   if (dataset < 0) return true;
-  bool ok = buffer.empty() || write(buffer.data(), buffer.size() / elementSize, error);
-  buffer = std::vector<unsigned char>();
+  bool ok = !filling || filling->raw.empty() || handOver(filling->raw.size() / elementSize, error);
+  ok = ok && queue->finish(error);
+  filling.reset();
   if (H5Dclose(dataset) < 0 && ok) {
     error = failureReason("cannot close a dataset");
     ok = false;
@@ -95,7 +88,7 @@ bool Column::close(std::string& error) {
 }
 
 void Column::abandon() {
-  buffer = std::vector<unsigned char>();
+  filling.reset();
   if (dataset >= 0) H5Dclose(dataset);
   if (type >= 0) H5Tclose(type);
   dataset = type = -1;

@@ -5,8 +5,12 @@
 #include <hdf5.h>
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
+
+#include "Hdf5ChunkQueue.h"
+#include "Hdf5Deflate.h"
 
 namespace h5out {
 
@@ -17,26 +21,33 @@ class Column {
   Column(const Column&) = delete;
   Column& operator=(const Column&) = delete;
 
-  // `type` is used in memory and in the file; the column copies it.
-  bool create(hid_t group, const std::string& name, hid_t type, std::string& error);
+  // `type` is used in memory and in the file; the column copies it. Its
+  // chunks go through `queue`, which must outlive the column's close.
+  bool create(hid_t group, const std::string& name, hid_t type, Compression compression, ChunkQueue& queue,
+              std::string& error);
   bool isOpen() const { return dataset >= 0; }
 
   // Buffers n elements; whole chunks go to the file as soon as they are complete.
   bool append(const void* data, size_t n, std::string& error);
-  // Writes what is buffered (the last, partial chunk) and closes the dataset.
+  // Writes what is buffered (the last, partial chunk), waits for the queue to
+  // write every chunk, and closes the dataset.
   bool close(std::string& error);
-  // Closes the dataset without writing what is buffered (the file is lost).
+  // Closes the dataset without writing what is buffered (the file is lost);
+  // the queue's chunks must be discarded first.
   void abandon();
 
  private:
-  bool write(const unsigned char* data, size_t n, std::string& error);
+  // Hands the chunk being filled, `n` elements of it real, to the queue.
+  bool handOver(size_t n, std::string& error);
 
   hid_t dataset = -1;
   hid_t type = -1;
   size_t elementSize = 0;
   size_t chunk = 0;  // elements
-  uint64_t written = 0;
-  std::vector<unsigned char> buffer;
+  uint64_t written = 0;  // elements handed over
+  Compression compression;
+  ChunkQueue* queue = nullptr;
+  std::unique_ptr<Chunk> filling;
 };
 
 // Owns an HDF5 identifier and closes it with the right call.

@@ -7,21 +7,26 @@
 // missing from some events.
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <iostream>
 #include <map>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "AtomicFile.h"
+#include "Hdf5ChunkQueue.h"
 #include "Hdf5Column.h"
+#include "Hdf5Deflate.h"
 #include "Plugin.h"
 #include "RunStatus.h"
 #include "StrandEvent.h"
 #include "TarnBase.h"
 
 using h5out::Column;
+using h5out::Compression;
 using h5out::Handle;
 using h5out::setFlatAccess;
 
@@ -86,6 +91,10 @@ class Hdf5Writer : public TarnBase {
                            "StrandEvent to write"));
     inputs.push_back(Input("file", static_cast<Handler>(&Hdf5Writer::setFile), TARN_STRING,
                            "HDF5 file to write (default: NAME.h5); replaced when it exists"));
+    inputs.push_back(Input("compression", static_cast<Handler>(&Hdf5Writer::setCompression), TARN_STRING,
+                           "fast (default), small (zlib level 6, for archives), none, or zlib1 to zlib9"));
+    inputs.push_back(Input("threads", static_cast<Handler>(&Hdf5Writer::setThreads), TARN_INT,
+                           "Threads compressing chunks (default: the cores; 0: the graph's own)"));
     // Failures are reported here, once each, not by the library's own stack dump.
     H5Eset_auto2(H5E_DEFAULT, nullptr, nullptr);
   }
@@ -99,6 +108,20 @@ class Hdf5Writer : public TarnBase {
     fileName = f;
     openFailed = false;
     lost = false;
+  }
+
+  // Both apply from the next file opened.
+  void setCompression(void* v) {
+    const std::string& text = *static_cast<std::string*>(v);
+    if (!h5out::parseCompression(text, compression))
+      std::cerr << name << ": compression '" << text << "' is not fast, small, none or zlib1 to zlib9; "
+                << "kept at the one before\n";
+  }
+
+  void setThreads(void* v) {
+    // At most 64: each thread keeps four chunks in flight.
+    const int n = v ? *static_cast<int*>(v) : -1;
+    threads = n < 0 ? h5out::usableCores() : std::min(64u, unsigned(n));
   }
 
   void write(void* v) {
@@ -161,6 +184,8 @@ class Hdf5Writer : public TarnBase {
     }
     openPath = path;
     events = 0;
+    fileCompression = compression;
+    queue.reset(new h5out::ChunkQueue(threads));
     return true;
   }
 
@@ -192,6 +217,7 @@ class Hdf5Writer : public TarnBase {
         lost = true;
         say(reason);
       }
+      if (queue) queue->discard();  // before the datasets its chunks belong to close
       if (::truncate(out->tempPath().c_str(), 0) != 0) {
         // Not emptied (it is in place, or gone): the close may still fail.
       }
@@ -207,6 +233,7 @@ class Hdf5Writer : public TarnBase {
       g.id.reset();
     }
     groups.clear();
+    queue.reset();  // its workers stop here
     if (!lost && !h5out::writeAttribute(file, "events", events))
       lose(h5out::failureReason("cannot record the event count"));
     if (!lost && H5Fflush(file, H5F_SCOPE_LOCAL) < 0) lose(h5out::failureReason("cannot flush the file"));
@@ -264,12 +291,13 @@ class Hdf5Writer : public TarnBase {
     const int64_t zero = 0;
     bool ok = g.id >= 0 && h5out::writeAttribute(g.id, "tarn_type", int64_t(type)) &&
               h5out::writeAttribute(g.id, "type", std::string(tarn_type_label(type))) &&
-              g.values.create(g.id, "values", layout.element, error) &&
-              g.event.create(g.id, "event", H5T_NATIVE_INT64, error);
+              g.values.create(g.id, "values", layout.element, fileCompression, *queue, error) &&
+              g.event.create(g.id, "event", H5T_NATIVE_INT64, fileCompression, *queue, error);
     if (ok && g.depth >= 1)
-      ok = g.offsets.create(g.id, "offsets", H5T_NATIVE_INT64, error) && g.offsets.append(&zero, 1, error);
+      ok = g.offsets.create(g.id, "offsets", H5T_NATIVE_INT64, fileCompression, *queue, error) &&
+           g.offsets.append(&zero, 1, error);
     if (ok && g.depth == 2)
-      ok = g.innerOffsets.create(g.id, "inner_offsets", H5T_NATIVE_INT64, error) &&
+      ok = g.innerOffsets.create(g.id, "inner_offsets", H5T_NATIVE_INT64, fileCompression, *queue, error) &&
            g.innerOffsets.append(&zero, 1, error);
     if (!ok) {
       g.stopped = true;
@@ -345,6 +373,10 @@ class Hdf5Writer : public TarnBase {
   hid_t file = -1;
   std::unique_ptr<AtomicFile> out;
   int64_t events = 0;  // since the file was opened
+  Compression compression, fileCompression;
+  unsigned threads = h5out::usableCores();
+  // Declared before the groups, whose columns hand it chunks until they close.
+  std::unique_ptr<h5out::ChunkQueue> queue;
   std::map<std::string, std::unique_ptr<Group>> groups;
 };
 

@@ -357,4 +357,140 @@ TEST_F(Hdf5WriterTest, TheReadmeSnippetPlotsAProperty) {
   EXPECT_EQ(std::string(head + 1, 3), "PNG");
 }
 
+// Files of every compression setting and thread count, read back value for
+// value by stock h5py and h5dump: the chunks we compress ourselves must be
+// what HDF5's own shuffle and deflate filters decode. The lists are long
+// enough that chunk boundaries fall inside them, and the run's last chunks
+// are partial.
+struct Setting {
+  const char* compression;
+  int threads;
+};
+void PrintTo(const Setting& s, std::ostream* out) { *out << s.compression << " on " << s.threads << " threads"; }
+
+class Hdf5WriterSettings : public Hdf5WriterTest, public ::testing::WithParamInterface<Setting> {};
+
+TEST_P(Hdf5WriterSettings, EverySettingAndThreadCountReadsBackInH5pyAndH5dump) {
+  const Setting setting = GetParam();
+  const int events = 300;
+  uint32_t serial = 0;
+  std::vector<int> list;
+  std::vector<double> wide;
+  StrandEvent e;
+  e["Serial"] = StrandProperty(TARN_UINT32, StrandBinning(), &serial);
+  e["List"] = StrandProperty(TARN_INT_V, StrandBinning(), &list);
+  e["Wide"] = StrandProperty(TARN_DOUBLE_V, StrandBinning(), &wide);
+  testing::internal::CaptureStderr();
+  {
+    tarntest::Node w("Hdf5Writer", "w");
+    w->SetInput("file", file());
+    w->SetInput("compression", std::string(setting.compression));
+    w->SetInput("threads", std::to_string(setting.threads));
+    for (int k = 0; k < events; ++k) {
+      serial = uint32_t(k) * 2654435761u;
+      list.resize(size_t(k * 7 % 1000));
+      for (size_t j = 0; j < list.size(); ++j) list[j] = int(k * 131 + int(j)) - 5000;
+      wide.assign(size_t(k % 3), 0.25 * k);
+      w->SetInput(0, &e);
+    }
+  }
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+
+  if (std::system("/usr/bin/python3 -c 'import h5py' >/dev/null 2>&1") != 0)
+    GTEST_SKIP() << "/usr/bin/python3 has no h5py";
+  dir.write("check.py",
+            "import sys, h5py, numpy as np\n"
+            "f = h5py.File(sys.argv[1], 'r')\n"
+            "n = 300\n"
+            "assert f.attrs['events'] == n\n"
+            "k = np.arange(n, dtype=np.uint64)\n"
+            "assert (f['Serial/values'][:] == (k * 2654435761 % 2**32).astype(np.uint32)).all()\n"
+            "lists = [np.arange(i * 7 % 1000, dtype=np.int64) + i * 131 - 5000 for i in range(n)]\n"
+            "assert (f['List/values'][:] == np.concatenate(lists)).all()\n"
+            "assert (f['List/offsets'][:] == np.concatenate([[0], np.cumsum([len(l) for l in lists])])).all()\n"
+            "assert (f['List/event'][:] == np.arange(n)).all()\n"
+            "wide = [np.full(i % 3, 0.25 * i) for i in range(n)]\n"
+            "assert (f['Wide/values'][:] == np.concatenate(wide)).all()\n"
+            "filters = f['List/values'].compression, f['List/values'].shuffle\n"
+            "print(filters[0], filters[1])\n");
+  const std::string out = dir.path() + "/check.out";
+  ASSERT_EQ(std::system(("/usr/bin/python3 " + dir.path() + "/check.py " + file() + " >" + out).c_str()), 0);
+  const bool filtered = std::string(setting.compression) != "none";
+  EXPECT_EQ(tarntest::contentOf(out), filtered ? "gzip True\n" : "None False\n");
+
+  if (std::system("h5dump --version >/dev/null 2>&1") != 0) GTEST_SKIP() << "no h5dump";
+  const std::string dump = dir.path() + "/dump.out";
+  ASSERT_EQ(std::system(("h5dump -p -d /List/values " + file() + " >" + dump).c_str()), 0);
+  const std::string text = tarntest::contentOf(dump);
+  EXPECT_EQ(text.find("SHUFFLE") != std::string::npos, filtered);
+  const std::string level = std::string("LEVEL ") + (std::string(setting.compression) == "small" ? "6" : "1");
+  EXPECT_EQ(text.find(level) != std::string::npos, filtered) << text.substr(0, 2000);
+  // The last value h5dump decodes is the run's last list's last element.
+  EXPECT_NE(text.find(std::to_string(299 * 131 + 299 * 7 % 1000 - 1 - 5000) + "\n"), std::string::npos);
+}
+
+INSTANTIATE_TEST_SUITE_P(Settings, Hdf5WriterSettings,
+                         ::testing::Values(Setting{"fast", 0}, Setting{"fast", 1}, Setting{"fast", 3},
+                                           Setting{"small", 0}, Setting{"small", 2}, Setting{"none", 0},
+                                           Setting{"none", 2}),
+                         [](const ::testing::TestParamInfo<Setting>& i) {
+                           return std::string(i.param.compression) + "_threads" + std::to_string(i.param.threads);
+                         });
+
+// The writer's compressing threads, by the name they give themselves.
+size_t compressingThreads() {
+  size_t n = 0;
+  for (const std::string& task : tarntest::namesIn("/proc/self/task"))
+    n += tarntest::contentOf("/proc/self/task/" + task + "/comm") == "tarn-h5-deflate\n";
+  return n;
+}
+
+// A run of one event: every column's only chunk is its partial last one,
+// written when the file closes, with worker threads still idle. The workers
+// are gone once the module is.
+TEST_F(Hdf5WriterTest, ARunOfOneEventWithThreadsWritesEveryColumn) {
+  EveryType v;
+  StrandEvent e;
+  v.registerIn(e);
+  v.set(2);
+  {
+    tarntest::Node w("Hdf5Writer", "w");
+    w->SetInput("file", file());
+    w->SetInput("threads", "2");
+    w->SetInput(0, &e);
+    EXPECT_EQ(compressingThreads(), 2u);
+  }
+  EXPECT_EQ(compressingThreads(), 0u);
+  H5File f(file());
+  EXPECT_EQ(f.attribute("/", "events"), 1);
+  EXPECT_EQ(f.read<uint16_t>("u16/values"), seq<uint16_t>({60002}));
+  EXPECT_EQ(f.read<uint64_t>("u64/values"), seq<uint64_t>({(1ull << 40) + 2}));
+  EXPECT_EQ(f.read<double>("dv/values"), seq<double>({-2, 1e300}));
+  EXPECT_EQ(f.read<int64_t>("svv/inner_offsets"), seq<int64_t>({0, 1, 1, 3}));
+  EXPECT_EQ(f.text("strv/values"), "xyz2");
+  EXPECT_EQ(f.read<int64_t>("i/event"), seq<int64_t>({0}));
+}
+
+TEST_F(Hdf5WriterTest, AnUnknownCompressionIsNamedAndTheOneBeforeKept) {
+  int x = 3;
+  StrandEvent e;
+  e["X"] = StrandProperty(TARN_INT, StrandBinning(), &x);
+  testing::internal::CaptureStderr();
+  {
+    tarntest::Node w("Hdf5Writer", "w");
+    w->SetInput("file", file());
+    w->SetInput("compression", std::string("none"));
+    w->SetInput("compression", std::string("lz4"));
+    w->SetInput(0, &e);
+  }
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "w: compression 'lz4' is not fast, small, none or zlib1 to zlib9; kept at the one before\n");
+  H5File f(file());
+  hid_t d = H5Dopen2(f.id, "X/values", H5P_DEFAULT), plist = H5Dget_create_plist(d);
+  EXPECT_EQ(H5Pget_nfilters(plist), 0);
+  H5Pclose(plist);
+  H5Dclose(d);
+  EXPECT_EQ(f.read<int>("X/values"), seq<int>({3}));
+}
+
 }  // namespace
