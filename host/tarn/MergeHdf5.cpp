@@ -244,7 +244,7 @@ bool startJoined(hid_t file, const std::string& name, hid_t source, const Part& 
   j.first = p;
   Handle sourceValues(H5Dopen2(source, "values", H5P_DEFAULT), H5Dclose);
   j.valuesType.reset(sourceValues >= 0 ? H5Dget_type(sourceValues) : -1, H5Tclose);
-  j.group.reset(H5Gcreate2(file, name.c_str(), H5P_DEFAULT, H5P_DEFAULT, H5P_DEFAULT), H5Gclose);
+  j.group.reset(h5out::createGroup(file, name), H5Gclose);
   const int64_t zero = 0;
   bool ok = j.valuesType >= 0 && j.group >= 0 && h5out::writeAttribute(j.group, "tarn_type", p.tarnType) &&
             h5out::writeAttribute(j.group, "type", p.typeLabel) &&
@@ -319,7 +319,7 @@ bool mergeHdf5(const std::string& target, const std::vector<Source>& sources) {
   Handle access(H5Pcreate(H5P_FILE_ACCESS), H5Pclose);
   h5out::setFlatAccess(access);
   errno = 0;
-  hid_t file = H5Fcreate(out.tempPath().c_str(), H5F_ACC_TRUNC, H5P_DEFAULT, access);
+  hid_t file = h5out::createFile(out.tempPath(), access);
   if (file < 0) {
     std::cerr << "tarn merge: cannot write " << target << systemReason() << "\n";
     return false;

@@ -77,6 +77,12 @@ std::string failureReason(const std::string& otherwise);
 // The HDF5 type that h5py reads as numpy bool: an 8-bit enum FALSE = 0, TRUE = 1.
 hid_t boolType();
 
+// A group without times in its object header, so that the same data give the
+// same file, byte for byte (a Slurm task's and a local run's, say). -1 on failure.
+hid_t createGroup(hid_t parent, const std::string& name);
+// The same for a new file (its root group), replacing any file at `path`.
+hid_t createFile(const std::string& path, hid_t access);
+
 // Index chunks of growing datasets with the newer file format's extensible
 // arrays instead of B-trees, and keep the metadata cache small and fixed: both
 // keep memory flat however long the run (readers need HDF5 1.10). `access` is

@@ -168,8 +168,7 @@ class Hdf5Writer : public TarnBase {
     if (out->open()) {
       Handle access(H5Pcreate(H5P_FILE_ACCESS), H5Pclose);
       setFlatAccess(access);
-      file = H5Fcreate(out->tempPath().c_str(), H5F_ACC_TRUNC, H5P_DEFAULT,
-                       access >= 0 ? hid_t(access) : H5P_DEFAULT);
+      file = h5out::createFile(out->tempPath(), access >= 0 ? hid_t(access) : H5P_DEFAULT);
       if (file < 0) reason = h5out::failureReason("the HDF5 library cannot create it");
     } else {
       reason = out->error().substr(path.size() + 2);  // the error names the path first
@@ -287,7 +286,7 @@ class Hdf5Writer : public TarnBase {
     }
     std::string error;
     const std::string path = groupName(property);
-    g.id.reset(H5Gcreate2(file, path.c_str(), H5P_DEFAULT, H5P_DEFAULT, H5P_DEFAULT), H5Gclose);
+    g.id.reset(h5out::createGroup(file, path), H5Gclose);
     const int64_t zero = 0;
     bool ok = g.id >= 0 && h5out::writeAttribute(g.id, "tarn_type", int64_t(type)) &&
               h5out::writeAttribute(g.id, "type", std::string(tarn_type_label(type))) &&
