@@ -80,11 +80,8 @@ static int tempFile() {
   return fd;
 }
 
-RunResult runTarn(const std::vector<std::string>& args, int interruptAfterMs, int secondAfterMs,
-                  int signal) {
-  int out = tempFile(), err = tempFile();
-  flushAll();
-  pid_t pid = ::fork();
+pid_t startTarn(const std::vector<std::string>& args, int out, int err) {
+  const pid_t pid = ::fork();
   if (pid == 0) {
     ::dup2(out, 1);
     ::dup2(err, 2);
@@ -98,6 +95,14 @@ RunResult runTarn(const std::vector<std::string>& args, int interruptAfterMs, in
     ::execv(binary.c_str(), argv.data());
     ::_exit(127);
   }
+  return pid;
+}
+
+RunResult runTarn(const std::vector<std::string>& args, int interruptAfterMs, int secondAfterMs,
+                  int signal) {
+  int out = tempFile(), err = tempFile();
+  flushAll();
+  const pid_t pid = startTarn(args, out, err);
   if (interruptAfterMs >= 0) {
     std::this_thread::sleep_for(std::chrono::milliseconds(interruptAfterMs));
     ::kill(pid, signal);

@@ -1,6 +1,8 @@
 // Fixtures shared by the tests: loading modules, capturing output, running tarn.
 #pragma once
 
+#include <sys/types.h>
+
 #include <csignal>
 #include <set>
 #include <string>
@@ -50,6 +52,10 @@ class Node {
 // Runs build/bin/tarn with `args`, optionally sending `signal` (SIGINT by
 // default) `interruptAfterMs` after start (negative: never) and a second one
 // `secondAfterMs` later.
+// Starts build/bin/tarn with `args`, its stdout and stderr on `out` and `err`,
+// stdin from /dev/null; the child's pid (the caller waits for it).
+pid_t startTarn(const std::vector<std::string>& args, int out, int err);
+
 struct RunResult {
   int status;  // exit status, or 128 + signal number
   std::string out;

@@ -1,4 +1,5 @@
 #include "LiveClient.h"
+#include "TarnTest.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -89,18 +90,7 @@ LiveTarn::LiveTarn(const std::vector<std::string>& args) {
   outPath = outName;
   errPath = errName;
   std::fflush(nullptr);
-  pid = ::fork();
-  if (pid == 0) {
-    ::dup2(out, 1);
-    ::dup2(err, 2);
-    std::vector<char*> argv;
-    static std::string binary = TARN_BINARY;
-    argv.push_back(const_cast<char*>(binary.c_str()));
-    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    ::execv(binary.c_str(), argv.data());
-    ::_exit(127);
-  }
+  pid = tarntest::startTarn(args, out, err);
   ::close(out);
   ::close(err);
 }
