@@ -10,7 +10,7 @@
 #include "TMidasEvent.h"
 
 RunFile::RunFile(std::string& n)
-    : TarnBase(nullptr, "NoName"), steps(0), interval(0), fileOpen(false), follow(false), endOfRunSent(false) {
+    : TarnBase(nullptr, "NoName"), steps(0), interval(0), fileOpen(false), endOfRunSent(false) {
   const char* dir = std::getenv("MIDASDATA");
   dataDir = dir ? dir : "";
   name = n;
@@ -43,9 +43,7 @@ void RunFile::setInterval(void* value) {
 }
 
 void RunFile::setFollow(void* value) {
-  if (!value) return;
-  follow = *static_cast<bool*>(value);
-  reader.SetFollow(follow);
+  if (value) reader.SetFollow(*static_cast<bool*>(value));
 }
 
 void RunFile::setFilename(void* value) {

@@ -36,7 +36,6 @@ class RunFile : public TarnBase {
   std::ifstream listFile;
   std::string dataDir;
   bool fileOpen;
-  bool follow;
   bool endOfRunSent;  // of the open file: a followed file ends there
   GrowthWait growth;
 };
