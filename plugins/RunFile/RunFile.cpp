@@ -164,9 +164,10 @@ void RunFile::Start() {
   std::cout << "Stop()" << std::endl;
 }
 
+// The wake comes first: once Start sees the flag, the node may be destroyed.
 void RunFile::Stop() {
-  running = false;
   growth.wake();
+  running = false;
 }
 
 void RunFile::Reset() {
