@@ -37,13 +37,14 @@ bool TRunFile::Open(const char* filename) {
     return false;
   }
   // A directory opens read-only but is no run file: let the search go on.
-  struct stat st;
+  struct stat st = {};
   if (::fstat(fFile, &st) == 0 && S_ISDIR(st.st_mode)) {
     ::close(fFile);
     fFile = -1;
     setError(EISDIR, std::strerror(EISDIR));
     return false;
   }
+  fLargestSize = static_cast<unsigned long long>(st.st_size);
   return true;
 }
 
@@ -72,9 +73,37 @@ bool TRunFile::shortRead(size_t got, bool eventStarted) {
   return false;
 }
 
+// A follow reader met the end of what is there: nothing is taken, so the
+// next read starts at the same event.
+bool TRunFile::wait() {
+  fWaiting = true;
+  setError(EAGAIN, "Waiting for more data");
+  return false;
+}
+
+// Sizes are compared with the largest seen, not with what was read: a
+// compressed file's bytes read are not known here, and any shrinking loses data.
+std::string TRunFile::Changed() {
+  if (fFile < 0) return std::string();
+  struct stat open, named;
+  if (::fstat(fFile, &open) != 0) return std::strerror(errno);
+  if (::stat(fFilename.c_str(), &named) != 0) return "Run file was removed while being followed";
+  if (named.st_ino != open.st_ino || named.st_dev != open.st_dev)
+    return "Run file was replaced while being followed";
+  const unsigned long long size = static_cast<unsigned long long>(open.st_size);
+  if (size < fLargestSize) return "Run file was truncated while being followed";
+  fLargestSize = size;
+  return std::string();
+}
+
 bool TRunFile::sourceFailed() {
   setError(fSource->errorNumber() > 0 ? fSource->errorNumber() : -1, fSource->errorText());
   return false;
+}
+
+// Whether the source stopped only for want of bytes that may yet come.
+bool TRunFile::resumable() const {
+  return fSource->stop() == SourceStop::End || fSource->stop() == SourceStop::Cut;
 }
 
 bool TRunFile::Read(TMidasEvent* event) { return read(event, false); }
@@ -83,13 +112,18 @@ bool TRunFile::ReadInPlace(TMidasEvent* event) { return read(event, true); }
 
 bool TRunFile::read(TMidasEvent* event, bool inPlace) {
   event->Clear();
+  fWaiting = false;
   if (!fSource) {
     if (fFile < 0) {
       setError(EBADF, std::strerror(EBADF));
       return false;
     }
+    // A growing file's first bytes may not yet tell its form (a lone 0x1f).
+    struct stat st;
+    if (fFollow && ::fstat(fFile, &st) == 0 && S_ISREG(st.st_mode) && st.st_size < 4) return wait();
     bool empty = false;
     fSource = openSource(fFile, fInflater, &empty);
+    if (empty && fFollow) return wait();
     if (empty) {  // nothing to tell the form by yet; asked again later
       setError(0, "EOF");
       return false;
@@ -98,7 +132,7 @@ bool TRunFile::read(TMidasEvent* event, bool inPlace) {
   const size_t headerSize = sizeof(MidasEventHeader);
   char* at = nullptr;
   size_t got = fSource->peek(headerSize, &at);
-  if (got < headerSize) return shortRead(got, false);
+  if (got < headerSize) return fFollow && resumable() ? wait() : shortRead(got, false);
   std::memcpy(event->GetEventHeader(), at, headerSize);
   if (!fSource->intact()) return sourceFailed();
   if (!event->IsGoodSize()) {
@@ -110,6 +144,15 @@ bool TRunFile::read(TMidasEvent* event, bool inPlace) {
   char* data = at + headerSize;
   if (got >= headerSize + size) {
     fSource->skip(headerSize + size);  // mostly: the whole event was there
+  } else if (fFollow) {
+    // The header stays untaken until the whole event can be taken at once.
+    got = fSource->peek(headerSize + size, &at);
+    if (got < headerSize + size) {
+      if (resumable()) return wait();
+      return shortRead(got, true);
+    }
+    data = at + headerSize;
+    fSource->skip(headerSize + size);
   } else {
     fSource->skip(headerSize);
     got = fSource->peek(size, &data);
@@ -130,6 +173,8 @@ bool TRunFile::read(TMidasEvent* event, bool inPlace) {
 }
 
 void TRunFile::Close() {
+  fLargestSize = 0;
+  fWaiting = false;
   fSource.reset();  // unmaps before the descriptor goes
   if (fFile >= 0) ::close(fFile);
   fFile = -1;

@@ -30,6 +30,17 @@ class TRunFile {
   bool ReadInPlace(TMidasEvent* event);
   void Close();
 
+  // Following: the end of what the file holds now is no end of the file. A
+  // read that reaches it, even inside an event, takes nothing and fails with
+  // Waiting() true; asked again, it reads on where it stopped once the file
+  // has grown. Only errors that are not the end still fail as usual.
+  void SetFollow(bool follow) { fFollow = follow; }
+  // Whether the last read failed only because the file holds no more yet.
+  bool Waiting() const { return fWaiting; }
+  // Empty while the open file is still the one at its name and never shrank
+  // since it was opened; else why the file cannot be followed any more.
+  std::string Changed();
+
   // Which inflate reads gzip files opened after this; the fastest unless the
   // environment has TARN_GZIP_INFLATE=zlib.
   void SetGzipInflater(GzipInflater inflater) { fInflater = inflater; }
@@ -43,6 +54,8 @@ class TRunFile {
   bool read(TMidasEvent* event, bool inPlace);
   bool shortRead(size_t got, bool eventStarted);
   bool sourceFailed();
+  bool wait();
+  bool resumable() const;
   void setError(int number, const std::string& text);
 
   std::string fFilename;
@@ -50,5 +63,8 @@ class TRunFile {
   std::string fLastError;
   int fFile;
   GzipInflater fInflater;
+  bool fFollow = false;
+  bool fWaiting = false;
+  unsigned long long fLargestSize = 0;  // of the open file, as last seen
   std::unique_ptr<ByteSource> fSource;  // chosen at the first read
 };

@@ -41,6 +41,12 @@ size_t DecoderSource::decode(char* out, size_t room) {
         stopped(fUnits > 0 ? SourceStop::End : SourceStop::Cut);
         return 0;
       }
+      if (fUnits > 0 && n < unitMagicSize()) {
+        // Too few bytes to tell: trailing bytes so far, which end a file as
+        // before, but a growing file's next unit may be starting.
+        stopped(SourceStop::End);
+        return 0;
+      }
       Start start = Start::Unit;
       if (startUnit(in, n, fUnits == 0, &start) == Step::Failed) {
         fBroken = true;

@@ -37,6 +37,8 @@ class DecoderSource : public ByteSource {
   // How many input bytes the next step would take whole (without a copy of
   // its own); 1 when it takes any.
   virtual size_t inputWanted() const { return 1; }
+  // How many first bytes startUnit needs to tell a unit from trailing bytes.
+  virtual size_t unitMagicSize() const { return 1; }
 
  private:
   size_t decode(char* out, size_t room);

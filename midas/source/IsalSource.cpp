@@ -24,6 +24,8 @@ class IsalSource : public DecoderSource {
     return Step::Going;
   }
 
+  size_t unitMagicSize() const override { return 2; }
+
   Step step(const char* in, size_t n, size_t* used, char* out, size_t room, size_t* made) override {
     fState.next_in = reinterpret_cast<uint8_t*>(const_cast<char*>(in));
     fState.avail_in = static_cast<uint32_t>(n);

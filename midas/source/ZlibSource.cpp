@@ -32,6 +32,8 @@ class ZlibSource : public DecoderSource {
     return Step::Going;
   }
 
+  size_t unitMagicSize() const override { return 2; }
+
   Step step(const char* in, size_t n, size_t* used, char* out, size_t room, size_t* made) override {
     fZ.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(in));
     fZ.avail_in = static_cast<uInt>(n);

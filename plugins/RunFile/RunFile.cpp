@@ -10,7 +10,7 @@
 #include "TMidasEvent.h"
 
 RunFile::RunFile(std::string& n)
-    : TarnBase(nullptr, "NoName"), steps(0), interval(0), fileOpen(false) {
+    : TarnBase(nullptr, "NoName"), steps(0), interval(0), fileOpen(false), endOfRunSent(false) {
   const char* dir = std::getenv("MIDASDATA");
   dataDir = dir ? dir : "";
   name = n;
@@ -23,6 +23,9 @@ RunFile::RunFile(std::string& n)
                          "Filename"));
   inputs.push_back(Input("listfile", static_cast<Handler>(&RunFile::setListfilename), TARN_STRING,
                          "Name of ASCII file containing list of filenames"));
+  // After the others, so that their numbers stay as they were.
+  inputs.push_back(Input("follow", static_cast<Handler>(&RunFile::setFollow), TARN_BOOL,
+                         "Wait for a growing file until its end of run"));
   outputs.push_back(Output("event", TARN_OBJECT, "Midas event"));
   outputs.push_back(Output("bor", TARN_CSTRING, "Begin of run ODB as XML string"));
   outputs.push_back(Output("eor", TARN_CSTRING, "End of run ODB as XML string"));
@@ -37,6 +40,10 @@ void RunFile::setSteps(void* value) {
 
 void RunFile::setInterval(void* value) {
   if (value) interval = *static_cast<float*>(value);
+}
+
+void RunFile::setFollow(void* value) {
+  if (value) reader.SetFollow(*static_cast<bool*>(value));
 }
 
 void RunFile::setFilename(void* value) {
@@ -57,6 +64,8 @@ bool RunFile::openFile(const std::string& fname) {
   for (const char* ending : {".lz4", ".bz2", ".zst"})
     if (!ok) ok = open(base + ending);
   fileOpen = ok;
+  endOfRunSent = false;
+  if (ok) growth.watch(reader.GetFilename());
   if (ok)
     std::cout << name << ": RunFile \"" << reader.GetFilename() << "\" opened." << std::endl;
   else
@@ -103,9 +112,24 @@ void RunFile::pause() const {
   }
 }
 
+// A followed file has no more yet: waits for it to grow. False when the file
+// is over instead: its end of run was sent, or it shrank or was replaced
+// (said once); Stop leaves the file open, so a later Start goes on with it.
+bool RunFile::awaitGrowth() {
+  if (endOfRunSent) return false;
+  const std::string changed = reader.Changed();
+  if (!changed.empty()) {
+    std::cout << name << ": RunFile: " << reader.GetFilename() << ": " << changed << std::endl;
+    return false;
+  }
+  growth.wait();
+  return true;
+}
+
 void RunFile::Start() {
   std::cout << name << ": Running: Steps = " << steps << ", interval = " << interval << std::endl;
   running = true;
+  growth.rearm();
   TMidasEvent event;
   int count = 0;
   while ((steps <= 0 || count < steps) && running && fileOpen) {
@@ -115,6 +139,7 @@ void RunFile::Start() {
           SendOutput(1, event.GetData());
           break;
         case 0x8001:
+          endOfRunSent = true;
           SendOutput(2, event.GetData());
           break;
         default:
@@ -123,6 +148,9 @@ void RunFile::Start() {
           break;
       }
       pause();
+    } else if (reader.Waiting()) {
+      if (!awaitGrowth()) nextFile();
+      continue;  // waiting is no step
     } else {
       // A damaged file ends like a finished one, but the user must learn of it.
       if (reader.GetLastErrno() != 0)
@@ -136,7 +164,11 @@ void RunFile::Start() {
   std::cout << "Stop()" << std::endl;
 }
 
-void RunFile::Stop() { running = false; }
+// The wake comes first: once Start sees the flag, the node may be destroyed.
+void RunFile::Stop() {
+  growth.wake();
+  running = false;
+}
 
 void RunFile::Reset() {
   std::cout << name << ": Reset()" << std::endl;

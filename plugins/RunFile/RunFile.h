@@ -5,6 +5,7 @@
 #include <fstream>
 #include <string>
 
+#include "GrowthWait.h"
 #include "TRunFile.h"
 #include "TarnBase.h"
 
@@ -17,6 +18,7 @@ class RunFile : public TarnBase {
   void setInterval(void* value);      // float*
   void setFilename(void* value);      // std::string*
   void setListfilename(void* value);  // std::string*
+  void setFollow(void* value);        // bool*
 
   void Start() override;
   void Stop() override;
@@ -26,6 +28,7 @@ class RunFile : public TarnBase {
   bool openFile(const std::string& name);
   void nextFile();
   void pause() const;
+  bool awaitGrowth();
 
   int steps;
   double interval;
@@ -33,4 +36,6 @@ class RunFile : public TarnBase {
   std::ifstream listFile;
   std::string dataDir;
   bool fileOpen;
+  bool endOfRunSent;  // of the open file: a followed file ends there
+  GrowthWait growth;
 };
