@@ -84,11 +84,12 @@ json readStatus(const Batch& batch, const BatchRun& run) {
 
 bool writeStatus(const Batch& batch, const BatchRun& run, const json& status) {
   std::string error;
-  // A record that says "done" must outlive a crash of the machine; one of a
-  // run going is only a mark.
-  const bool durable = status.value("state", "") != "running";
+  // Not synced: the rename keeps a half record from ever being read, and the
+  // run's results were synced by their writers before it. A record lost with
+  // the machine only means the run is done again. A sync would cost each run
+  // about as much as the rest of the batch's own work.
   if (writeFileAtomically(runDirectory(batch, run) + "/status.json", status.dump() + "\n", error,
-                          durable))
+                          false))
     return true;
   std::fprintf(stderr, "tarn batch: %s\n", error.c_str());
   return false;
