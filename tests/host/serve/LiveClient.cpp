@@ -23,13 +23,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-std::string slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream all;
-  all << in.rdbuf();
-  return all.str();
-}
-
 }  // namespace
 
 int openConnection(int port) {
@@ -135,7 +128,7 @@ int LiveTarn::wait(int timeoutMs) {
   return status;
 }
 
-std::string LiveTarn::out() const { return slurp(outPath); }
-std::string LiveTarn::err() const { return slurp(errPath); }
+std::string LiveTarn::out() const { return tarntest::contentOf(outPath); }
+std::string LiveTarn::err() const { return tarntest::contentOf(errPath); }
 
 }  // namespace livetest

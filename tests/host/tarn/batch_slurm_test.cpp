@@ -23,13 +23,6 @@ namespace {
 using nlohmann::json;
 using tarntest::runTarn;
 
-std::string slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream all;
-  all << in.rdbuf();
-  return all.str();
-}
-
 // Every file of a run directory by name, the status without its timings.
 std::map<std::string, std::string> runFiles(const std::string& dir) {
   std::map<std::string, std::string> files;
@@ -38,7 +31,7 @@ std::map<std::string, std::string> runFiles(const std::string& dir) {
   while (dirent* e = ::readdir(d)) {
     std::string name = e->d_name;
     if (name == "." || name == "..") continue;
-    files[name] = slurp(dir + "/" + name);
+    files[name] = tarntest::contentOf(dir + "/" + name);
   }
   ::closedir(d);
   json s = json::parse(files["status.json"], nullptr, false);
@@ -118,7 +111,7 @@ TEST(TarnBatchSlurm, ArrayJobWritesWhatALocalBatchWrites) {
   EXPECT_NE(slurm.err.find("tarn batch: submitted Slurm job "), std::string::npos) << slurm.err;
   EXPECT_NE(slurm.err.find("tarn batch: 3 runs: 3 done (0 of them before), 0 failed; results in b\n"),
             std::string::npos) << slurm.err;
-  const std::string script = slurp(dir.path() + "/slurm/b/batch.sbatch");
+  const std::string script = tarntest::contentOf(dir.path() + "/slurm/b/batch.sbatch");
   EXPECT_NE(script.find("#SBATCH --array=0,1,2%2\n"), std::string::npos) << script;
   for (const char* name : {"run00001", "run00002", "run00003"}) {
     auto here = runFiles(dir.path() + "/local/b/" + name);
@@ -161,14 +154,14 @@ TEST(TarnBatchSlurm, KillNineOfATaskLeavesNoRunLookingDone) {
   const std::string job = r.err.substr(r.err.find(tag) + tag.size(), r.err.find(':', r.err.find(tag)) -
                                                                         r.err.find(tag) - tag.size());
   const std::string statusFile = out + "/run00001/status.json";
-  ASSERT_TRUE(within(60, [&] { return slurp(statusFile).find("\"running\"") != std::string::npos; }));
+  ASSERT_TRUE(within(60, [&] { return tarntest::contentOf(statusFile).find("\"running\"") != std::string::npos; }));
   std::this_thread::sleep_for(std::chrono::milliseconds(500));
   ASSERT_EQ(std::system(("scancel --batch --signal=KILL " + job).c_str()), 0);
   EXPECT_TRUE(within(60, [&] {
     return std::system(("squeue -h -j " + job + " 2>/dev/null | grep -q .").c_str()) != 0;
   }));
-  json s = json::parse(slurp(statusFile), nullptr, false);
-  EXPECT_EQ(s.value("state", ""), "running") << slurp(statusFile);
+  json s = json::parse(tarntest::contentOf(statusFile), nullptr, false);
+  EXPECT_EQ(s.value("state", ""), "running") << tarntest::contentOf(statusFile);
   auto table = runTarn({"batch", "--status", out});
   // The one node is this machine, where the task's process is seen to be gone.
   EXPECT_NE(table.out.find("run00001  lost "), std::string::npos) << table.out;

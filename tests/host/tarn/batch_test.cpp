@@ -19,15 +19,8 @@ namespace {
 using nlohmann::json;
 using tarntest::runTarn;
 
-std::string slurp(const std::string& path) {
-  std::ifstream in(path);
-  std::ostringstream all;
-  all << in.rdbuf();
-  return all.str();
-}
-
 json status(const std::string& dir, const std::string& name) {
-  return json::parse(slurp(dir + "/" + name + "/status.json"), nullptr, false);
+  return json::parse(tarntest::contentOf(dir + "/" + name + "/status.json"), nullptr, false);
 }
 
 void makeRun(const std::string& path, uint32_t events, synth::Damage damage = synth::Damage::None) {
@@ -86,20 +79,20 @@ TEST_F(TarnBatch, RecordsEachRunAndResumesWhatIsNotDoneOrHasChanged) {
   EXPECT_EQ(s1["events"], 42);  // begin of run, 40 events, end of run
   EXPECT_EQ(s1["index"], 0);
   EXPECT_GT(s1["max_rss_kib"].get<long>(), 0);
-  EXPECT_EQ(slurp(out + "/run00001/run00001.h5").substr(1, 3), "HDF");
+  EXPECT_EQ(tarntest::contentOf(out + "/run00001/run00001.h5").substr(1, 3), "HDF");
   EXPECT_EQ(status(out, "run00002")["state"], "done");
   // A damaged file's run ends as `tarn run` ends on it, RunFile's message in its stdout.
   EXPECT_EQ(status(out, "run00003")["state"], "done");
-  EXPECT_NE(slurp(out + "/run00003/stdout").find("Unexpected end of file"), std::string::npos);
+  EXPECT_NE(tarntest::contentOf(out + "/run00003/stdout").find("Unexpected end of file"), std::string::npos);
   json s4 = status(out, "run00004");
   EXPECT_EQ(s4["state"], "failed");
   EXPECT_NE(s4["reason"].get<std::string>().find("not found"), std::string::npos);
-  json manifest = json::parse(slurp(out + "/batch.json"));
+  json manifest = json::parse(tarntest::contentOf(out + "/batch.json"));
   EXPECT_EQ(manifest["runs"][3]["name"], "run00004");
   EXPECT_EQ(manifest["settings"][0], "in.file={run}");
 
   // Again: only the failed run is tried; then with it made, it alone runs.
-  const std::string before = slurp(out + "/run00001/status.json");
+  const std::string before = tarntest::contentOf(out + "/run00001/status.json");
   r = runTarn(args({good1, good2, damaged, missing}));
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("3 done (3 of them before), 1 failed"), std::string::npos) << r.err;
@@ -107,7 +100,7 @@ TEST_F(TarnBatch, RecordsEachRunAndResumesWhatIsNotDoneOrHasChanged) {
   r = runTarn(args({good1, good2, damaged, missing}));
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.err, "tarn batch: 4 runs: 4 done (3 of them before), 0 failed; results in " + out + "\n");
-  EXPECT_EQ(slurp(out + "/run00001/status.json"), before);
+  EXPECT_EQ(tarntest::contentOf(out + "/run00001/status.json"), before);
 
   // A changed input file, a changed graph, a changed setting, --force: each reruns.
   makeRun(good2, 30);
@@ -177,7 +170,7 @@ TEST_F(TarnBatch, CtrlCStopsTheRunsAndALaterCallRerunsExactlyThose) {
   // Paced at 10 ms an event: the slow runs last about 0.6 s.
   auto first = runTarn(args({fast}, {"-s", "in.interval=0.01"}));
   ASSERT_EQ(first.status, 0) << first.err;
-  const std::string fastStatus = slurp(out + "/run00001/status.json");
+  const std::string fastStatus = tarntest::contentOf(out + "/run00001/status.json");
 
   auto r = runTarn(
       args({fast, slow1, slow2, slow3}, {"-j", "2", "-s", "in.interval=0.01", "--progress"}), 400);
@@ -192,13 +185,13 @@ TEST_F(TarnBatch, CtrlCStopsTheRunsAndALaterCallRerunsExactlyThose) {
   EXPECT_NE(::access((out + "/run00004/status.json").c_str(), F_OK), 0);  // never started
   EXPECT_NE(r.err.find("run00004: not run"), std::string::npos) << r.err;
   // Each run was stopped cleanly: its plug-ins were destroyed.
-  const std::string log = slurp(out + "/run00002/stdout");
+  const std::string log = tarntest::contentOf(out + "/run00002/stdout");
   EXPECT_EQ(log.substr(log.size() - 11), "in deleted\n") << log;
 
   auto again = runTarn(args({fast, slow1, slow2, slow3}, {"-j", "3", "-s", "in.interval=0.01"}));
   EXPECT_EQ(again.status, 0) << again.err;
   EXPECT_NE(again.err.find("4 done (1 of them before)"), std::string::npos) << again.err;
-  EXPECT_EQ(slurp(out + "/run00001/status.json"), fastStatus);
+  EXPECT_EQ(tarntest::contentOf(out + "/run00001/status.json"), fastStatus);
   EXPECT_EQ(status(out, "run00004")["events"], 62);
 }
 
@@ -216,7 +209,7 @@ TEST_F(TarnBatch, KillNineLeavesNoRunLookingDone) {
   std::string log;
   for (int i = 0; i < 50 && log.find("in deleted\n") == std::string::npos; ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    log = slurp(out + "/run00001/stdout");
+    log = tarntest::contentOf(out + "/run00001/stdout");
   }
   EXPECT_NE(log.find("in deleted\n"), std::string::npos) << log;
   // One batch on a directory at a time.

@@ -14,13 +14,6 @@ namespace {
 
 using tarntest::runTarn;
 
-std::string slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
 void spit(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
 
 bool exists(const std::string& path) { return std::ifstream(path).good(); }
@@ -110,8 +103,8 @@ TEST_F(Merge, TablesAndHdf5FilesReadAsOneLongRun) {
   EXPECT_NE(r.out.find(batch + "/merged/spectra.h5: 2 runs, 500 events"), std::string::npos) << r.out;
   for (const char* p : kProperties) {
     const std::string merged = batch + "/merged/all_" + p;
-    EXPECT_EQ(slurp(merged + ".csv"), slurp(dir->path() + "/long/long_" + p + ".csv")) << p;
-    EXPECT_EQ(slurp(merged + ".png").substr(1, 3), "PNG") << p;
+    EXPECT_EQ(tarntest::contentOf(merged + ".csv"), tarntest::contentOf(dir->path() + "/long/long_" + p + ".csv")) << p;
+    EXPECT_EQ(tarntest::contentOf(merged + ".png").substr(1, 3), "PNG") << p;
   }
   if (!haveH5py()) GTEST_SKIP() << "/usr/bin/python3 has no h5py";
   dir->write("compare.py", kCompare);
@@ -120,7 +113,7 @@ TEST_F(Merge, TablesAndHdf5FilesReadAsOneLongRun) {
             0);
 
   // The README's Python lines for the merged file run as written.
-  const std::string readme = slurp(TARN_SOURCE_DIR "/README.md");
+  const std::string readme = tarntest::contentOf(TARN_SOURCE_DIR "/README.md");
   const size_t start = readme.find("```python\n", readme.find("## Many runs"));
   ASSERT_NE(start, std::string::npos);
   dir->write("readme.py", readme.substr(start + 10, readme.find("```", start + 10) - start - 10));
@@ -131,7 +124,7 @@ TEST_F(Merge, DamagedAndForeignFilesAreNamedAndNeverSummed) {
   const std::string bad = dir->path() + "/bad";
   ASSERT_EQ(shell("rm -rf " + bad + " && cp -r " + batch + " " + bad + " && rm -rf " + bad + "/merged"), 0);
   const std::string one = bad + "/run00001/run00001_";
-  const std::string table = slurp(one + "ADCValue.csv"), h5 = slurp(bad + "/run00001/spectra.h5");
+  const std::string table = tarntest::contentOf(one + "ADCValue.csv"), h5 = tarntest::contentOf(bad + "/run00001/spectra.h5");
   // run00003: a table and an HDF5 file cut short.
   ASSERT_EQ(shell("mkdir -p " + bad + "/run00003 " + bad + "/run00004 " + bad + "/run00005"), 0);
   spit(bad + "/run00003/run00003_ADCValue.csv", table.substr(0, table.find('\n', table.size() / 2) + 1));
@@ -163,7 +156,7 @@ TEST_F(Merge, DamagedAndForeignFilesAreNamedAndNeverSummed) {
   EXPECT_FALSE(exists(bad + "/merged/all_TDCChannel.png"));
   // What was merged holds the two good runs only.
   for (const char* p : {"ADCChannel", "ADCValue", "TDCValue"})
-    EXPECT_EQ(slurp(bad + "/merged/all_" + p + ".csv"), slurp(dir->path() + "/long/long_" + p + ".csv")) << p;
+    EXPECT_EQ(tarntest::contentOf(bad + "/merged/all_" + p + ".csv"), tarntest::contentOf(dir->path() + "/long/long_" + p + ".csv")) << p;
   EXPECT_NE(r.out.find(bad + "/merged/spectra.h5: 2 runs, 500 events"), std::string::npos) << r.out;
 }
 
@@ -176,7 +169,7 @@ TEST_F(Merge, AFailedWriteIsNamedWithTheReasonAndFails) {
   EXPECT_NE(r.err.find("cannot write " + blocked + "/merged/all_ADCValue.csv: " + blocked + "/merged: Not a directory"),
             std::string::npos)
       << r.err;
-  EXPECT_EQ(slurp(blocked + "/merged"), "a file where the directory goes\n");
+  EXPECT_EQ(tarntest::contentOf(blocked + "/merged"), "a file where the directory goes\n");
 
   auto usage = runTarn({"merge"});
   EXPECT_EQ(usage.status, 2);
@@ -205,12 +198,12 @@ TEST_F(Merge, AFullDiskLeavesThePreviousFileAsItWas) {
   if (shell("mount -t tmpfs -o size=64k tmpfs " + merged) != 0) GTEST_SKIP() << "cannot mount a tmpfs";
   spit(merged + "/spectra.h5", "the previous merge\n");
   auto r = runTarn({"merge", full});
-  const std::string previous = slurp(merged + "/spectra.h5");
+  const std::string previous = tarntest::contentOf(merged + "/spectra.h5");
   const int left = shell("ls -A " + merged + " | grep -q '^[.]'");  // no temporary file stays
   std::string plots[2], tables[2];
   for (int k = 0; k < 2; ++k) {
-    plots[k] = slurp(merged + "/all_" + kProperties[2 * k + 1] + ".png");
-    tables[k] = slurp(merged + "/all_" + kProperties[2 * k + 1] + ".csv");
+    plots[k] = tarntest::contentOf(merged + "/all_" + kProperties[2 * k + 1] + ".png");
+    tables[k] = tarntest::contentOf(merged + "/all_" + kProperties[2 * k + 1] + ".csv");
   }
   EXPECT_EQ(shell("umount " + merged), 0);
   for (int k = 0; k < 2; ++k) {
@@ -222,7 +215,7 @@ TEST_F(Merge, AFullDiskLeavesThePreviousFileAsItWas) {
       EXPECT_EQ(plots[k].substr(plots[k].size() - 8, 4), "IEND") << p;
     }
     if (!tables[k].empty()) {
-      EXPECT_EQ(tables[k], slurp(dir->path() + "/long/long_" + p + ".csv"));
+      EXPECT_EQ(tables[k], tarntest::contentOf(dir->path() + "/long/long_" + p + ".csv"));
     }
   }
   EXPECT_EQ(r.status, 1) << r.err;  // not a crash in the library's exit handlers

@@ -12,11 +12,6 @@
 
 namespace {
 
-std::string fileBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
 // Everything the source gives now, in pieces of up to 100000 bytes.
 std::string drain(ByteSource& s) {
   std::string out;
@@ -46,7 +41,7 @@ TEST(ByteSource, AStoppedSourceGivesWhatArrivedSinceWhenAskedAgain) {
       std::string error;
       ASSERT_TRUE(synth::writeRun(dir.path() + "/whole" + form, synth::makeRun(spec), false,
                                   synth::Damage::None, error)) << error;
-      const std::string whole = fileBytes(dir.path() + "/whole" + form);
+      const std::string whole = tarntest::contentOf(dir.path() + "/whole" + form);
       const std::string path = dir.write("growing" + form, "");
       const int fd = ::open(path.c_str(), O_RDONLY);
       ASSERT_GE(fd, 0);
@@ -83,7 +78,7 @@ TEST(ByteSource, AGzipMemberBegunByOneByteIsReadOnOnceTheFileGrows) {
     ASSERT_TRUE(writer.write(b, error)) << error;
   }
   ASSERT_TRUE(writer.close(error)) << error;
-  const std::string whole = fileBytes(dir.path() + "/whole.mid.gz");
+  const std::string whole = tarntest::contentOf(dir.path() + "/whole.mid.gz");
   const size_t second = whole.find("\x1f\x8b\x08", 1);
   ASSERT_NE(second, std::string::npos);
   for (GzipInflater inflater : {GzipInflater::Fastest, GzipInflater::Zlib}) {

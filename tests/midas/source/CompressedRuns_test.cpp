@@ -37,11 +37,6 @@ std::vector<synth::Event> mixedRun() {
   return events;
 }
 
-std::string fileBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
 std::string writeRun(const std::string& path, const std::vector<synth::Event>& events,
                      uint64_t memberSize = 0) {
   synth::RunWriter w;
@@ -118,7 +113,7 @@ TEST(CompressedRuns, AStreamCutAnywhereGivesTheEventsBeforeTheCutThenSaysSo) {
   tarntest::TempDir dir;
   const std::vector<synth::Event> events = mixedRun();
   for (const std::string form : kForms) {
-    const std::string whole = fileBytes(writeRun(dir.path() + "/whole" + form, events));
+    const std::string whole = tarntest::contentOf(writeRun(dir.path() + "/whole" + form, events));
     std::vector<size_t> cuts = {1, 2, 3, 5, 12, whole.size() - 9, whole.size() - 4, whole.size() - 1};
     for (size_t k = 1; k < 8; ++k) cuts.push_back(whole.size() * k / 8);
     for (size_t cut : cuts)
@@ -144,7 +139,7 @@ TEST(CompressedRuns, DamageInTheStreamIsAnErrorOfTheLibraryNeverACleanEnd) {
   const char* prefix[] = {"gzip: ", "lz4: ", "bzip2: ", "zstd: "};
   for (size_t f = 0; f < 4; ++f) {
     const std::string form = kForms[f];
-    const std::string whole = fileBytes(writeRun(dir.path() + "/whole" + form, events));
+    const std::string whole = tarntest::contentOf(writeRun(dir.path() + "/whole" + form, events));
     // Bytes flipped inside the data and in the checksum at the end.
     for (size_t at : {whole.size() / 5, whole.size() / 2, whole.size() * 4 / 5, whole.size() - 6}) {
       std::string bad = whole;
@@ -185,7 +180,7 @@ TEST(CompressedRuns, DamageInTheStreamIsAnErrorOfTheLibraryNeverACleanEnd) {
 TEST(CompressedRuns, APipeOfCompressedBytesIsReadWhole) {
   tarntest::TempDir dir;
   const std::vector<synth::Event> events = mixedRun();
-  const std::string bytes = fileBytes(writeRun(dir.path() + "/run.zst", events, 10000));
+  const std::string bytes = tarntest::contentOf(writeRun(dir.path() + "/run.zst", events, 10000));
   const std::string fifo = dir.path() + "/fifo";
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
   std::thread writer([&] {
