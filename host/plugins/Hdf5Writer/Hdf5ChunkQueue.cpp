@@ -23,7 +23,12 @@ ChunkQueue::ChunkQueue(unsigned threads) : limit(threads == 0 ? 1 : 4 * size_t(t
   sigset_t all, before;
   sigfillset(&all);
   pthread_sigmask(SIG_SETMASK, &all, &before);
-  for (unsigned k = 0; k < threads; ++k) workers.emplace_back(&ChunkQueue::work, this, k);
+  // Named here rather than by the worker itself, so the name is there as soon
+  // as the queue is (as top and gdb show it).
+  for (unsigned k = 0; k < threads; ++k) {
+    workers.emplace_back(&ChunkQueue::work, this, k);
+    pthread_setname_np(workers.back().native_handle(), "tarn-h5-deflate");
+  }
   pthread_sigmask(SIG_SETMASK, &before, nullptr);
 }
 
@@ -38,7 +43,6 @@ ChunkQueue::~ChunkQueue() {
 }
 
 void ChunkQueue::work(unsigned index) {
-  pthread_setname_np(pthread_self(), "tarn-h5-deflate");  // as top and gdb show it
   ChunkCoder& coder = *coders[index];
   std::unique_lock<std::mutex> hold(lock);
   for (;;) {
