@@ -58,7 +58,7 @@ start() {
   chmod 400 "$dir/munge/munge.key"
   munged --key-file="$dir/munge/munge.key" --socket="$dir/munge/munge.socket" \
     --pid-file="$dir/munged.pid" --log-file="$dir/munged.log" --seed-file="$dir/munge/seed" --force
-  within 10 test -S "$dir/munge/munge.socket" || die "munged did not start (see $dir/munged.log)"
+  within 10 test -S "$dir/munge/munge.socket" || { tail -5 "$dir/munged.log" >&2; stop "$dir"; die "munged did not start"; }
 
   # The node as slurmd finds this machine (CPUs, sockets, memory).
   node=$(slurmd -C | head -1)
@@ -100,10 +100,10 @@ PartitionName=local Nodes=$host Default=YES MaxTime=INFINITE State=UP
 CONF
   export SLURM_CONF=$dir/slurm.conf
   slurmctld -f "$SLURM_CONF"
-  within 30 scontrol ping || { stop "$dir"; die "slurmctld did not answer (see $dir/slurmctld.log)"; }
+  within 30 scontrol ping || { tail -5 "$dir/slurmctld.log" >&2; stop "$dir"; die "slurmctld did not answer"; }
   slurmd -f "$SLURM_CONF"
   within 60 bash -c "sinfo -h -N -o %t | grep -qE '^(idle|mix|alloc)'" ||
-    { stop "$dir"; die "the node did not come up (see $dir/slurmd.log)"; }
+    { tail -5 "$dir/slurmd.log" >&2; stop "$dir"; die "the node did not come up"; }
   echo "slurm-local: one-node cluster up in $dir" >&2
   echo "export SLURM_CONF=$SLURM_CONF"
 }
