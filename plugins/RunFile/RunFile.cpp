@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <iostream>
 
+#include "HostFailure.h"
 #include "Plugin.h"
 #include "TMidasEvent.h"
 
@@ -66,6 +67,7 @@ bool RunFile::openFile(const std::string& fname) {
   fileOpen = ok;
   endOfRunSent = false;
   if (ok) growth.watch(reader.GetFilename());
+  anyOpened |= ok;
   if (ok)
     std::cout << name << ": RunFile \"" << reader.GetFilename() << "\" opened." << std::endl;
   else
@@ -128,6 +130,9 @@ bool RunFile::awaitGrowth() {
 
 void RunFile::Start() {
   std::cout << name << ": Running: Steps = " << steps << ", interval = " << interval << std::endl;
+  // The run asked for data and no file or list ever gave any: its results are
+  // empty, so the host must not report it as done.
+  if (!fileOpen && !anyOpened) tellHostTheRunFailed();
   running = true;
   growth.rearm();
   TMidasEvent event;

@@ -37,5 +37,6 @@ class RunFile : public TarnBase {
   std::string dataDir;
   bool fileOpen;
   bool endOfRunSent;  // of the open file: a followed file ends there
+  bool anyOpened = false;  // a Start with nothing ever opened read nothing at all
   GrowthWait growth;
 };

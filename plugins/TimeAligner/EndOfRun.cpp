@@ -1,11 +1,10 @@
 // The end-of-run analysis: the reference module, the chain of offsets into
 // relative times, the synchronisation table and the difference files.
-#include <dlfcn.h>
-
 #include <cstdio>
 #include <iostream>
 
 #include "AtomicFile.h"
+#include "HostFailure.h"
 #include "TimeAligner.h"
 
 namespace {
@@ -127,18 +126,6 @@ std::map<TimeAligner::Module, int32_t> TimeAligner::relativeTimes(Module referen
   }
   return times;
 }
-
-namespace {
-
-// A host that counts failed runs (the stand-in host's runner does) offers
-// tarn_run_failed; in a host without it the message alone reports the loss.
-void tellHostTheRunFailed() {
-  using Call = void (*)();
-  static const Call call = reinterpret_cast<Call>(::dlsym(RTLD_DEFAULT, "tarn_run_failed"));
-  if (call) call();
-}
-
-}  // namespace
 
 void TimeAligner::cannotWrite(const std::string& error) const {
   std::cerr << name << ": cannot write " << error << std::endl;

@@ -204,4 +204,21 @@ TEST_F(ResultFiles, AMissingDirectoryFailsTheRun) {
   EXPECT_TRUE(namesIn(dir.path()).empty());
 }
 
+// A run file that is not there leaves nothing to analyse: the run fails and
+// the earlier results stay. A graph's own run file that is missing is no
+// failure when a --set names one that opens.
+TEST_F(ResultFiles, AMissingRunFileFailsTheRunAndKeepsTheEarlierResults) {
+  tarntest::TempDir dir;
+  copyInto(*previous, dir.path());
+  auto r = analyse(work->path() + "/no-such-run.mid.gz", dir.path());
+  EXPECT_EQ(r.status, 1) << r.err;
+  EXPECT_NE(r.out.find("in: RunFile: " + work->path() + "/no-such-run.mid.gz not found."), std::string::npos) << r.out;
+  expectAsBefore(dir.path(), *previous);
+  EXPECT_EQ(namesIn(dir.path()).size(), previous->size());
+
+  tarntest::TempDir other;
+  EXPECT_EQ(analyse(runA(), other.path()).status, 0);
+  EXPECT_EQ(filesIn(other.path()).count("r_TDCValue.csv"), 1u);
+}
+
 }  // namespace
