@@ -2,7 +2,9 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <string>
 
@@ -16,6 +18,9 @@ BatchProgress::BatchProgress(const Batch& batch, const std::vector<int>& todo, b
     const std::string& input = batch.runs[k].input;
     uint64_t size = !input.empty() && ::stat(input.c_str(), &st) == 0 ? st.st_size : 0;
     sizes[k] = size;
+    char* real = size ? ::realpath(input.c_str(), nullptr) : nullptr;
+    if (real) paths[k] = real;
+    std::free(real);
     bytesTotal += size;
   }
 }
@@ -28,15 +33,35 @@ void BatchProgress::finished(int index, const std::string& state) {
   bytesFinished += sizes[index];
 }
 
-// What the run's process has read through read(2), at most the file's size;
-// a plain file read through a mapping counts when its run ends.
-uint64_t BatchProgress::bytesRead(const Going& g, uint64_t size) const {
+uint64_t bytesMapped(pid_t pid, const std::string& path) {
+  std::ifstream maps("/proc/" + std::to_string(pid) + "/maps");
+  std::string line;
+  uint64_t furthest = 0;
+  while (std::getline(maps, line)) {
+    // START-END PERMS OFFSET DEV INODE PATH
+    unsigned long long start = 0, end = 0, offset = 0;
+    int pathAt = 0;
+    if (std::sscanf(line.c_str(), "%llx-%llx %*s %llx %*s %*s %n", &start, &end, &offset, &pathAt) < 3 ||
+        pathAt == 0 || line.compare(size_t(pathAt), std::string::npos, path) != 0 || end < start)
+      continue;
+    furthest = std::max<uint64_t>(furthest, offset + (end - start));
+  }
+  return furthest;
+}
+
+// What the run's process has read of its input, at most the file's size:
+// through read(2) (compressed runs, pipes) or through a mapping (plain runs).
+uint64_t BatchProgress::bytesRead(int index, const Going& g) const {
+  const uint64_t size = sizes.at(index);
+  uint64_t bytes = 0;
   std::ifstream io("/proc/" + std::to_string(g.pid) + "/io");
   std::string key;
   unsigned long long value = 0;
   while (io >> key >> value)
-    if (key == "rchar:") return value < size ? value : size;
-  return 0;
+    if (key == "rchar:") bytes = value;
+  auto path = paths.find(index);
+  if (path != paths.end()) bytes = std::max(bytes, bytesMapped(g.pid, path->second));
+  return std::min(bytes, size);
 }
 
 void BatchProgress::draw(const std::map<int, uint64_t>& events) {
@@ -48,7 +73,7 @@ void BatchProgress::draw(const std::map<int, uint64_t>& events) {
     double seconds = std::chrono::duration<double>(now - g.second.since).count();
     auto e = events.find(g.first);
     if (e != events.end() && seconds > 0) rate += e->second / seconds;
-    bytes += bytesRead(g.second, sizes[g.first]);
+    bytes += bytesRead(g.first, g.second);
   }
   const double elapsed = std::chrono::duration<double>(now - since).count();
   char left[64] = "";

@@ -12,6 +12,11 @@
 
 struct Batch;
 
+// How far into `path` the process has mapped it: the end of the furthest
+// mapped window, 0 when none is mapped (a plain run is read that way, so
+// read(2)'s count misses it).
+uint64_t bytesMapped(pid_t pid, const std::string& path);
+
 class BatchProgress {
  public:
   BatchProgress(const Batch& batch, const std::vector<int>& todo, bool shown);
@@ -28,13 +33,14 @@ class BatchProgress {
     pid_t pid;
     Clock::time_point since;
   };
-  uint64_t bytesRead(const Going& g, uint64_t size) const;
+  uint64_t bytesRead(int index, const Going& g) const;
 
   bool shown;
   size_t total;
   int done = 0, failed = 0, interrupted = 0;
   uint64_t bytesTotal = 0, bytesFinished = 0;
   std::map<int, uint64_t> sizes;
+  std::map<int, std::string> paths;  // resolved, as the process's mappings name them
   std::map<int, Going> going;
   Clock::time_point since;
   bool drawn = false;

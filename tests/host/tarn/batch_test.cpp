@@ -1,4 +1,6 @@
 // `tarn batch` as a user meets it: many runs, failures, resuming, Ctrl-C and kill -9.
+#include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,6 +13,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include "BatchProgress.h"
 #include "MidasSynth.h"
 #include "TarnTest.h"
 
@@ -225,6 +228,27 @@ TEST_F(TarnBatch, KillNineLeavesNoRunLookingDone) {
   auto rerun = runTarn(args({slow}, {"-s", "in.interval=0.01"}));
   EXPECT_EQ(rerun.status, 0);
   EXPECT_NE(rerun.err.find("1 done (1 of them before)"), std::string::npos) << rerun.err;
+}
+
+// A plain run is read through a mapping, which read(2)'s count never sees: the
+// progress line judges how far a run has come by its furthest mapped window.
+TEST(BatchProgressMapping, TheFurthestWindowOfTheRunFileIsHowFarItWasRead) {
+  tarntest::TempDir dir;
+  const std::string file = dir.write("run.mid", std::string(3 * 65536, 'x'));
+  char* real = ::realpath(file.c_str(), nullptr);
+  ASSERT_NE(real, nullptr);
+  const std::string path = real;
+  std::free(real);
+  EXPECT_EQ(bytesMapped(::getpid(), path), 0u);
+  const int fd = ::open(path.c_str(), O_RDONLY);
+  ASSERT_GE(fd, 0);
+  void* window = ::mmap(nullptr, 65536, PROT_READ, MAP_PRIVATE, fd, 65536);
+  ASSERT_NE(window, MAP_FAILED);
+  EXPECT_EQ(bytesMapped(::getpid(), path), 2u * 65536);
+  EXPECT_EQ(bytesMapped(::getpid(), path + "x"), 0u);  // the whole name, not its start
+  ::munmap(window, 65536);
+  ::close(fd);
+  EXPECT_EQ(bytesMapped(::getpid(), path), 0u);
 }
 
 }  // namespace
