@@ -140,10 +140,11 @@ bool Graph::start(const std::string& nodeName, std::string& error) {
   }
   current.store(n);
   n->Start();
+  std::lock_guard<std::mutex> hold(runningLock);  // no other thread still holds the node
   current.store(nullptr);
   return true;
 }
 
 void Graph::stopRunning() {
-  if (TarnBase* n = current.load()) n->Stop();
+  withRunning([](TarnBase* n) { n->Stop(); });
 }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <atomic>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -29,12 +30,24 @@ class Graph {
   // Destroys the nodes in reverse order of creation (they write their last
   // results then); the graph is empty afterwards.
   void destroyAll();
-  // Starts the node; while it runs, `running()` names it so Stop can reach it.
+  // Starts the node; while it runs, `runningNode()` names it so Stop can reach it.
   bool start(const std::string& node, std::string& error);
   // Stops the source that is running now, if any (callable from another thread).
   void stopRunning();
 
+  // Calls `f(node)` for the node that runs now, if any, from another thread:
+  // start() lets go of the node under the same lock, so the node cannot end
+  // (and the graph destroy it) while `f` uses it. False when none runs.
+  template <class F>
+  bool withRunning(F&& f) {
+    std::lock_guard<std::mutex> hold(runningLock);
+    TarnBase* n = current.load();
+    if (n) f(n);
+    return n != nullptr;
+  }
+
   TarnBase* node(const std::string& name) const;
+  // The node that runs now; for the thread that knows it still runs.
   TarnBase* runningNode() const { return current.load(); }
   const std::vector<std::string>& names() const { return nodeNames; }
 
@@ -53,4 +66,5 @@ class Graph {
   std::vector<Node> nodes;
   std::vector<std::string> nodeNames;
   std::atomic<TarnBase*> current;
+  std::mutex runningLock;  // held while another thread uses the running node
 };

@@ -61,6 +61,7 @@ void Monitor::run() {
   Clock::time_point since = Clock::now();
   unsigned long long before = 0;  // events the source had sent before it started
   unsigned long long earlier = 0;  // events of the sources that ran before this one
+  unsigned long long shownSent = 0;  // what the shown source had sent when last seen
   while (!done) {
     int sig = sigtimedwait(&set, nullptr, &tick);
     if (done) break;  // woken by the destructor, or the run ended meanwhile
@@ -80,22 +81,31 @@ void Monitor::run() {
       }
     }
     if ((!progress && countsFd < 0) || done) continue;
-    TarnBase* source = graph.runningNode();
+    // The source is read only under the graph's hold on it: once it has
+    // ended, the graph may destroy it at any moment.
+    TarnBase* source = nullptr;
+    unsigned long long sent = 0;
+    std::string sourceName;
+    graph.withRunning([&](TarnBase* n) {
+      source = n;
+      sent = n->SentCount();
+      if (progress) sourceName = n->name;
+    });
     if (source != shown) {
-      if (shown) earlier += shown->SentCount() - before;
+      earlier += shownSent - before;  // the last count seen of the source that ran before
       shown = source;
       since = Clock::now();
-      before = source ? source->SentCount() : 0;
+      before = sent;
     }
-    if (source) writeCount(countsFd, earlier + source->SentCount() - before);
+    shownSent = sent;
+    if (source) writeCount(countsFd, earlier + sent - before);
     if (source && progress)
-      drawProgress(source, source->SentCount() - before,
-                   std::chrono::duration<double>(Clock::now() - since).count());
+      drawProgress(sourceName, sent - before, std::chrono::duration<double>(Clock::now() - since).count());
   }
 }
 
-void Monitor::drawProgress(TarnBase* source, unsigned long long sent, double seconds) {
-  std::fprintf(stderr, "\r\033[K%s: %llu events, %.1f s, %.0f events/s", source->name.c_str(),
+void Monitor::drawProgress(const std::string& source, unsigned long long sent, double seconds) {
+  std::fprintf(stderr, "\r\033[K%s: %llu events, %.1f s, %.0f events/s", source.c_str(),
                sent, seconds, seconds > 0 ? sent / seconds : 0.0);
   std::fflush(stderr);
 }

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <string>
 #include <thread>
 
 class Graph;
@@ -28,7 +29,7 @@ class Monitor {
 
  private:
   void run();
-  void drawProgress(TarnBase* source, unsigned long long sent, double seconds);
+  void drawProgress(const std::string& source, unsigned long long sent, double seconds);
 
   Graph& graph;
   bool progress;

@@ -157,6 +157,21 @@ TEST(TarnRun, ProgressLineOnRequest) {
   EXPECT_EQ(quiet.err, "");
 }
 
+// The progress line reads the source from a thread of its own. A sink made
+// before the source is destroyed after it, and here slowly: that thread goes
+// on ticking meanwhile and must not reach the destroyed source (ASan tells).
+TEST(TarnRun, TheProgressLineLetsGoOfASourceThatHasEnded) {
+  tarntest::TempDir dir;
+  std::string g = dir.write("slow-end.tarn",
+                            "node sink SlowSink\n"
+                            "set sink.linger 700\n"
+                            "node gen StrandEventGenerator\n"
+                            "set gen.steps 3\n"
+                            "start gen\n");
+  auto r = runTarn({"run", "--progress", g});
+  EXPECT_EQ(r.status, 0) << r.err;
+}
+
 // A graph of a source that runs until stopped, writing spectra and an HDF5 file into `dir`.
 std::string endlessAnalysis(const tarntest::TempDir& dir) {
   return dir.write("endless.tarn",
