@@ -159,14 +159,16 @@ TEST(TarnRun, ProgressLineOnRequest) {
 
 // The progress line reads the source from a thread of its own. A sink made
 // before the source is destroyed after it, and here slowly: that thread goes
-// on ticking meanwhile and must not reach the destroyed source (ASan tells).
+// on ticking meanwhile and must not reach the destroyed source (ASan tells:
+// heap-use-after-free).
 TEST(TarnRun, TheProgressLineLetsGoOfASourceThatHasEnded) {
   tarntest::TempDir dir;
   std::string g = dir.write("slow-end.tarn",
                             "node sink SlowSink\n"
                             "set sink.linger 700\n"
                             "node gen StrandEventGenerator\n"
-                            "set gen.steps 3\n"
+                            "set gen.steps 4\n"
+                            "set gen.interval 0.1\n"  // long enough for the thread to see it run
                             "start gen\n");
   auto r = runTarn({"run", "--progress", g});
   EXPECT_EQ(r.status, 0) << r.err;
