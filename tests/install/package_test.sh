@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # The Debian package as a new user on a cluster meets it: unpacked alone into a
 # scratch directory and run from elsewhere, with no TARN_PLUGIN_PATH, its
-# runner finds its own plug-ins and libraries and never the build tree.
+# runner finds its own plug-ins and libraries and never the build tree, its
+# example graphs run from any directory, and the man pages, completion and
+# doc files a Debian user looks for are there.
 set -euo pipefail
 build=$(cd "$1" && pwd)
 if ! command -v dpkg-deb >/dev/null || ! command -v cpack >/dev/null; then
@@ -49,8 +51,11 @@ for page in tarn midas-synth $(printf 'tarn-%s ' $subs); do
   zcat "$man" | grep -q "^\.SH SYNOPSIS" || { echo "no man page $man"; exit 1; }
 done
 zcat "$root/share/man/man1/tarn-batch.1.gz" | grep -q -- 'slurm' || { echo "tarn-batch(1) lacks the help text"; exit 1; }
-test -s "$root/share/doc/tarn/copyright" && test -s "$root/share/doc/tarn/README.md"
-readelf -d "$root/lib/libTarnBase.so.0" | grep -q 'SONAME.*\[libTarnBase\.so\.0\]'
+for doc in copyright README.md; do
+  test -s "$root/share/doc/tarn/$doc" || { echo "no $root/share/doc/tarn/$doc"; exit 1; }
+done
+readelf -d "$root/lib/libTarnBase.so.0" | grep -q 'SONAME.*\[libTarnBase\.so\.0\]' ||
+  { echo "libTarnBase has no versioned name"; exit 1; }
 
 # Completion as bash asks for it: subcommands, plug-in types, NODE.PORT= settings.
 complete_words() {  # WORD... (the last is the one being completed)
