@@ -22,6 +22,8 @@ packages+=(nlohmann-json3-dev)
 packages+=(libcivetweb-dev)
 # The live page's test in a real, headless browser (`make test-browser`).
 packages+=(chromium)
+# Man pages of the package, made from the programs' own --help at build time.
+packages+=(help2man)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

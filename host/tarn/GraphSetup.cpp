@@ -11,6 +11,7 @@
 #include "Commands.h"
 #include "Graph.h"
 #include "ModuleLoader.h"
+#include "SettingPath.h"
 
 namespace {
 
@@ -79,7 +80,8 @@ bool buildGraph(Graph& graph, const GraphPlan& plan, std::string& message) {
   for (const GraphStatement& st : plan.statements)
     if (st.kind == GraphStatement::Node && !graph.addNode(st.node, st.type, error)) return at(st.line);
   for (const GraphStatement& st : plan.statements)
-    if (st.kind == GraphStatement::Set && !graph.set(st.node, st.port, st.text, error))
+    if (st.kind == GraphStatement::Set &&
+        !graph.set(st.node, st.port, settingText(graph, plan.file, st), error))
       return at(st.line);
   for (const GraphPlan::Override& ov : plan.overrides) {
     if (!graph.set(ov.node, ov.port, ov.text, error)) {

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # The Debian package as a new user on a cluster meets it: unpacked alone into a
 # scratch directory and run from elsewhere, with no TARN_PLUGIN_PATH, its
-# runner finds its own plug-ins and libraries and never the build tree.
+# runner finds its own plug-ins and libraries and never the build tree, its
+# example graphs run from any directory, and the man pages, completion and
+# doc files a Debian user looks for are there.
 set -euo pipefail
 build=$(cd "$1" && pwd)
 if ! command -v dpkg-deb >/dev/null || ! command -v cpack >/dev/null; then
@@ -34,4 +36,34 @@ test -s batch/run00001/spectra.h5
 echo '{"run": "run00001.mid.gz", "name": "run00001", "index": 0, "state": "done"}' > batch/run00001/status.json
 "$root/bin/tarn" merge batch > merge.txt
 cmp batch/run00001/run00001_ADCValue.csv batch/merged/all_ADCValue.csv
+
+# An example graph as installed, run from elsewhere: the run it reads lies beside it.
+mkdir elsewhere
+(cd elsewhere && "$root/bin/tarn" run ../root/usr/share/tarn/examples/demo.tarn --no-progress > demo.txt) ||
+  { cat elsewhere/demo.txt; exit 1; }
+grep -q 'examples/build/sample/run00001.mid.gz" opened' elsewhere/demo.txt || { cat elsewhere/demo.txt; exit 1; }
+
+# A man page for each program and each subcommand the runner names in its usage.
+subs=$("$root/bin/tarn" --help | sed -n -E 's/^(usage:)? +tarn \[?([a-z][a-z-]*)\]?( .*)?$/\2/p')
+[ "$(wc -w <<<"$subs")" -ge 5 ] || { echo "subcommands: $subs"; exit 1; }
+for page in tarn midas-synth $(printf 'tarn-%s ' $subs); do
+  man=$root/share/man/man1/$page.1.gz
+  zcat "$man" | grep -q "^\.SH SYNOPSIS" || { echo "no man page $man"; exit 1; }
+done
+zcat "$root/share/man/man1/tarn-batch.1.gz" | grep -q -- 'slurm' || { echo "tarn-batch(1) lacks the help text"; exit 1; }
+for doc in copyright README.md; do
+  test -s "$root/share/doc/tarn/$doc" || { echo "no $root/share/doc/tarn/$doc"; exit 1; }
+done
+readelf -d "$root/lib/libTarnBase.so.0" | grep -q 'SONAME.*\[libTarnBase\.so\.0\]' ||
+  { echo "libTarnBase has no versioned name"; exit 1; }
+
+# Completion as bash asks for it: subcommands, plug-in types, NODE.PORT= settings.
+complete_words() {  # WORD... (the last is the one being completed)
+  bash -c 'source "$1"; shift; COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1)); _tarn; echo "${COMPREPLY[*]}"' \
+    - "$root/share/bash-completion/completions/tarn" "$root/bin/tarn" "$@"
+}
+[ "$(complete_words insp)" = inspect ] || { echo "completes 'insp' to: $(complete_words insp)"; exit 1; }
+[ "$(complete_words inspect RunF)" = RunFile ] || { echo "no RunFile: $(complete_words inspect RunF)"; exit 1; }
+graph=$root/share/tarn/examples/demo.tarn
+[[ " $(complete_words run "$graph" -s in.) " == *" in.file= "* ]] || { complete_words run "$graph" -s in.; exit 1; }
 echo "package test: $(basename "$deb") runs from $root"
