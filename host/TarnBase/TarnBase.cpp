@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <map>
 
+#include "DeliveryRound.h"
+
 TarnBase::Input::Input(const std::string& name_, Handler handler_, tarn_type type_,
                        const std::string& description_)
     : name(name_),
@@ -215,7 +217,23 @@ void TarnBase::SendOutput(unsigned int output, void* value) {
   SendOutput(outputs[output], value);
 }
 
+namespace {
+thread_local unsigned sendDepth = 0;
+thread_local uint64_t round = 0;
+
+// Marks one send, and those it leads to, as one round.
+struct RoundGuard {
+  RoundGuard() {
+    if (sendDepth++ == 0) ++round;
+  }
+  ~RoundGuard() { --sendDepth; }
+};
+}  // namespace
+
+uint64_t currentDeliveryRound() { return round; }
+
 void TarnBase::SendOutput(Output& output, void* value) {
+  const RoundGuard inRound;
   // Only the thread running this node sends on it; the progress line merely
   // reads the count. A plain store spares a locked instruction per value.
   sentCount.store(sentCount.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);

@@ -78,24 +78,6 @@ bool readStringAttribute(hid_t object, const char* name, std::string& v) {
   return true;
 }
 
-bool writeArrayAttribute(hid_t object, const char* name, const std::vector<std::string>& texts) {
-  Handle type(H5Tcopy(H5T_C_S1), H5Tclose);
-  if (H5Tset_size(type, H5T_VARIABLE) < 0 || H5Tset_cset(type, H5T_CSET_UTF8) < 0) return false;
-  std::vector<const char*> pointers;
-  for (const std::string& t : texts) pointers.push_back(t.c_str());
-  const hsize_t n = pointers.size();
-  Handle space(H5Screate_simple(1, &n, nullptr), H5Sclose);
-  Handle a(H5Acreate2(object, name, type, space, H5P_DEFAULT, H5P_DEFAULT), H5Aclose);
-  return a >= 0 && H5Awrite(a, type, pointers.data()) >= 0;
-}
-
-bool writeArrayAttribute(hid_t object, const char* name, const std::vector<int64_t>& values) {
-  const hsize_t n = values.size();
-  Handle space(H5Screate_simple(1, &n, nullptr), H5Sclose);
-  Handle a(H5Acreate2(object, name, H5T_NATIVE_INT64, space, H5P_DEFAULT, H5P_DEFAULT), H5Aclose);
-  return a >= 0 && H5Awrite(a, H5T_NATIVE_INT64, values.data()) >= 0;
-}
-
 // One property's group in one run's file, as far as the join needs it.
 struct Part {
   int64_t tarnType = 0;
@@ -377,8 +359,8 @@ bool mergeHdf5(const std::string& target, const std::vector<Source>& sources) {
     }
     j.group.reset();
   }
-  if (ok && !(h5out::writeAttribute(file, "events", events) && writeArrayAttribute(file, "runs", names) &&
-              writeArrayAttribute(file, "run_index", indices))) {
+  if (ok && !(h5out::writeAttribute(file, "events", events) && h5out::writeAttribute(file, "runs", names) &&
+              h5out::writeAttribute(file, "run_index", indices))) {
     ok = false;
     error = target + ": cannot write its attributes" + systemReason();
   }

@@ -7,6 +7,7 @@
 #include <iostream>
 
 #include "HostFailure.h"
+#include "HostRun.h"
 #include "Plugin.h"
 #include "TMidasEvent.h"
 
@@ -68,10 +69,12 @@ bool RunFile::openFile(const std::string& fname) {
   endOfRunSent = false;
   if (ok) growth.watch(reader.GetFilename());
   anyOpened |= ok;
-  if (ok)
+  if (ok) {
     std::cout << name << ": RunFile \"" << reader.GetFilename() << "\" opened." << std::endl;
-  else
+    tellHostTheRunFile(reader.GetFilename());
+  } else {
     std::cout << name << ": RunFile: " << fname << " not found." << std::endl;
+  }
   return ok;
 }
 
@@ -141,6 +144,7 @@ void RunFile::Start() {
     if (reader.ReadInPlace(&event)) {
       switch (event.GetEventId()) {
         case 0x8000:
+          tellHostTheRunBegan(event.GetSerialNumber());
           SendOutput(1, event.GetData());
           break;
         case 0x8001:
