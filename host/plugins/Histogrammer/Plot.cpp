@@ -8,6 +8,7 @@
 
 #include "AtomicFile.h"
 #include "Histogram.h"
+#include "PngText.h"
 
 namespace hist {
 
@@ -48,7 +49,7 @@ std::string shortNumber(double x) {
 }  // namespace
 
 bool writePng(const Histogram& h, const std::string& path, const std::string& title,
-              const std::string& xLabel, std::string& error) {
+              const std::string& xLabel, std::string& error, const std::vector<std::string>& notes) {
   if (!deviceAvailable()) {
     error = std::string("PLplot has no '") + kDevice + "' device (Debian: plplot-driver-cairo)";
     return false;
@@ -106,7 +107,7 @@ bool writePng(const Histogram& h, const std::string& path, const std::string& ti
     pls.line(PLINT(xs.size()), xs.data(), ys.data());
     pls.width(1);
 
-    const std::string lines[] = {
+    std::vector<std::string> lines = {
         "counts",
         "Entries  " + std::to_string(h.entries()),
         "Mean  " + shortNumber(h.mean()),
@@ -114,10 +115,12 @@ bool writePng(const Histogram& h, const std::string& path, const std::string& ti
         "Underflow  " + std::to_string(h.underflow()),
         "Overflow  " + std::to_string(h.overflow()),
     };
-    constexpr PLINT n = PLINT(sizeof lines / sizeof lines[0]);
-    const char* texts[n];
-    PLINT options[n], textColours[n], lineColours[n], lineStyles[n];
-    PLFLT lineWidths[n];
+    for (const std::string& note : notes) lines.push_back(plainText(note));
+    const PLINT n = PLINT(lines.size());
+    std::vector<const char*> texts(lines.size());
+    std::vector<PLINT> options(lines.size()), textColours(lines.size()), lineColours(lines.size()),
+        lineStyles(lines.size());
+    std::vector<PLFLT> lineWidths(lines.size());
     for (PLINT i = 0; i < n; ++i) {
       texts[i] = lines[i].c_str();
       options[i] = i == 0 ? PL_LEGEND_LINE : PL_LEGEND_NONE;
@@ -129,9 +132,14 @@ bool writePng(const Histogram& h, const std::string& path, const std::string& ti
     PLFLT legendWidth = 0, legendHeight = 0;
     pls.legend(&legendWidth, &legendHeight, PL_LEGEND_BACKGROUND | PL_LEGEND_BOUNDING_BOX,
                PL_POSITION_RIGHT | PL_POSITION_OUTSIDE, 0.02, 0.0, 0.04, 0, 1, 1,
-               0, 0, n, options, 0.8, 0.8, 1.8, 0.0, textColours, texts, nullptr, nullptr, nullptr,
-               nullptr, lineColours, lineStyles, lineWidths, nullptr, nullptr, nullptr, nullptr);
+               0, 0, n, options.data(), 0.8, 0.8, 1.8, 0.0, textColours.data(), texts.data(), nullptr, nullptr,
+               nullptr, nullptr, lineColours.data(), lineStyles.data(), lineWidths.data(), nullptr, nullptr, nullptr,
+               nullptr);
   }  // the stream's end writes the image
+
+  // PLplot closed the stream; the text goes in through the path. Where the
+  // file is written in place (a device), it goes without.
+  if (file.bytesWritten() > 0 && !file.writeError()) addPngText(file.tempPath(), kAxisText, xLabel);
 
   if (file.bytesWritten() == 0 && !file.writeError()) {
     error = "cannot write " + path + ": PLplot wrote nothing";
