@@ -66,15 +66,14 @@ bool RunFile::openFile(const std::string& fname) {
   for (const char* ending : {".lz4", ".bz2", ".zst"})
     if (!ok) ok = open(base + ending);
   fileOpen = ok;
+  fileReported = false;
   endOfRunSent = false;
   if (ok) growth.watch(reader.GetFilename());
   anyOpened |= ok;
-  if (ok) {
+  if (ok)
     std::cout << name << ": RunFile \"" << reader.GetFilename() << "\" opened." << std::endl;
-    tellHostTheRunFile(reader.GetFilename());
-  } else {
+  else
     std::cout << name << ": RunFile: " << fname << " not found." << std::endl;
-  }
   return ok;
 }
 
@@ -142,6 +141,9 @@ void RunFile::Start() {
   int count = 0;
   while ((steps <= 0 || count < steps) && running && fileOpen) {
     if (reader.ReadInPlace(&event)) {
+      // Named once read from: a file opened and then replaced by a list's was never the run's.
+      if (!fileReported) tellHostTheRunFile(reader.GetFilename());
+      fileReported = true;
       switch (event.GetEventId()) {
         case 0x8000:
           tellHostTheRunBegan(event.GetSerialNumber());
