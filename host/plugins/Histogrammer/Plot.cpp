@@ -1,5 +1,6 @@
 // The PNG of a histogram, drawn by PLplot (cairo PNG device).
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <sstream>
@@ -7,6 +8,7 @@
 #include <plplot/plstream.h>
 
 #include "AtomicFile.h"
+#include "AxisTicks.h"
 #include "Histogram.h"
 #include "PngText.h"
 
@@ -39,9 +41,19 @@ std::string plainText(const std::string& text) {
   return out;
 }
 
-std::string shortNumber(double x) {
+void tickLabel(PLINT, PLFLT value, char* label, PLINT length, PLPointer ticks) {
+  std::snprintf(label, size_t(length), "%s", static_cast<const AxisTicks*>(ticks)->label(value).c_str());
+}
+
+// Six significant digits, or more when a bin's width needs them (a mean of
+// 1000012.5 in bins of 0.2).
+std::string shortNumber(double x, double resolution = 0) {
+  int digits = 6;
+  if (resolution > 0 && x != 0 && std::isfinite(x))
+    digits = std::max(digits, std::min(17, int(std::floor(std::log10(std::fabs(x))) -
+                                               std::floor(std::log10(resolution))) + 2));
   std::ostringstream s;
-  s.precision(6);
+  s.precision(digits);
   s << x;
   return s.str();
 }
@@ -77,6 +89,8 @@ bool writePng(const Histogram& h, const std::string& path, const std::string& ti
   xs.push_back(e.back());
   ys.push_back(0);
 
+  double narrowest = e[1] - e[0];
+  for (size_t i = 1; i + 1 < e.size(); ++i) narrowest = std::min(narrowest, e[i + 1] - e[i]);
   bool uniform = true;
   const double width = e[1] - e[0];
   for (size_t i = 1; i + 1 < e.size() && uniform; ++i)
@@ -98,7 +112,11 @@ bool writePng(const Histogram& h, const std::string& path, const std::string& ti
     pls.adv(0);
     pls.vpor(0.11, 0.74, 0.12, 0.9);
     pls.wind(e.front(), e.back(), 0, top ? top * 1.05 : 1.0);
-    pls.box("bcnst", 0, 0, "bcnstv", 0, 0);
+    // PLplot's own labels round a narrow range far from zero to one number.
+    AxisTicks ticks = axisTicks(e.front(), e.back());
+    pls.slabelfunc(tickLabel, &ticks);
+    pls.box("bcnsto", ticks.step, 0, "bcnstv", 0, 0);
+    pls.slabelfunc(nullptr, nullptr);
     pls.lab(plainText(xLabel).c_str(), plainText(yLabel).c_str(), plainText(title).c_str());
     pls.col0(3);
     pls.fill(PLINT(xs.size()), xs.data(), ys.data());
@@ -110,7 +128,7 @@ bool writePng(const Histogram& h, const std::string& path, const std::string& ti
     std::vector<std::string> lines = {
         "counts",
         "Entries  " + std::to_string(h.entries()),
-        "Mean  " + shortNumber(h.mean()),
+        "Mean  " + shortNumber(h.mean(), narrowest),
         "RMS  " + shortNumber(h.rms()),
         "Underflow  " + std::to_string(h.underflow()),
         "Overflow  " + std::to_string(h.overflow()),
