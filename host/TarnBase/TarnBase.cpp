@@ -218,19 +218,25 @@ void TarnBase::SendOutput(unsigned int output, void* value) {
 }
 
 namespace {
-thread_local unsigned sendDepth = 0;
-thread_local uint64_t round = 0;
+// Initial-exec: one load off the thread pointer, where the general model
+// calls into the loader on every send (this library is loaded with the
+// program that runs the graph, never opened later).
+struct Rounds {
+  unsigned depth = 0;
+  uint64_t round = 0;
+};
+__attribute__((tls_model("initial-exec"))) thread_local Rounds rounds;
 
 // Marks one send, and those it leads to, as one round.
 struct RoundGuard {
   RoundGuard() {
-    if (sendDepth++ == 0) ++round;
+    if (rounds.depth++ == 0) ++rounds.round;
   }
-  ~RoundGuard() { --sendDepth; }
+  ~RoundGuard() { --rounds.depth; }
 };
 }  // namespace
 
-uint64_t currentDeliveryRound() { return round; }
+uint64_t currentDeliveryRound() { return rounds.round; }
 
 void TarnBase::SendOutput(Output& output, void* value) {
   const RoundGuard inRound;
