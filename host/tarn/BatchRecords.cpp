@@ -73,6 +73,7 @@ bool readManifest(const std::string& dir, Batch& batch, std::string& error) {
     for (const json& r : m.at("runs")) {
       BatchRun run;
       run.run = r.at("run").get<std::string>();
+      run.name = r.value("name", std::string());  // a run of sub-runs is named for the run
       if (batch.byRun) run.files = r.value("files", std::vector<std::string>{run.run});
       batch.runs.push_back(run);
     }

@@ -265,6 +265,9 @@ TEST_F(TarnBatch, SubRunsAreOneRunWithByRunAndMergeWithTheirNumbers) {
   const size_t first = said.find("sub0000.mid\" opened"), second = said.find("sub0001.mid\" opened"),
                third = said.find("sub0002.mid\" opened");
   EXPECT_TRUE(first < second && second < third && third != std::string::npos) << said;
+  const std::string table = runTarn({"batch", "--status", out + "-by-run"}).out;
+  EXPECT_NE(table.find("run00410 "), std::string::npos) << table;
+  EXPECT_NE(table.find("1 runs: 1 done"), std::string::npos) << table;
   auto each = runTarn(args(files, {"--no-progress"}));
   ASSERT_EQ(each.status, 0) << each.err;
   for (const std::string& o : {out, out + "-by-run"}) ASSERT_EQ(runTarn({"merge", o}).status, 0) << o;
