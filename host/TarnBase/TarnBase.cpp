@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <map>
 
+#include "DeliveryRound.h"
+
 TarnBase::Input::Input(const std::string& name_, Handler handler_, tarn_type type_,
                        const std::string& description_)
     : name(name_),
@@ -215,7 +217,29 @@ void TarnBase::SendOutput(unsigned int output, void* value) {
   SendOutput(outputs[output], value);
 }
 
+namespace {
+// Initial-exec: one load off the thread pointer, where the general model
+// calls into the loader on every send (this library is loaded with the
+// program that runs the graph, never opened later).
+struct Rounds {
+  unsigned depth = 0;
+  uint64_t round = 0;
+};
+__attribute__((tls_model("initial-exec"))) thread_local Rounds rounds;
+
+// Marks one send, and those it leads to, as one round.
+struct RoundGuard {
+  RoundGuard() {
+    if (rounds.depth++ == 0) ++rounds.round;
+  }
+  ~RoundGuard() { --rounds.depth; }
+};
+}  // namespace
+
+uint64_t currentDeliveryRound() { return rounds.round; }
+
 void TarnBase::SendOutput(Output& output, void* value) {
+  const RoundGuard inRound;
   // Only the thread running this node sends on it; the progress line merely
   // reads the count. A plain store spares a locked instruction per value.
   sentCount.store(sentCount.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);

@@ -14,6 +14,9 @@ struct BatchRun {
   std::string name;   // {name}: file name without directory, compression and .mid
   std::string input;  // the file found for it ("" when none is)
   std::vector<std::string> settings;  // -s settings after the word replacement
+  // With --by-run: the run's files in order (as given; the first is `run`),
+  // and the file found for each ("" when none is).
+  std::vector<std::string> files, inputs;
 };
 
 struct Batch {
@@ -22,6 +25,7 @@ struct Batch {
   std::string out;                    // DIR as given
   std::string cwd;                    // where the runs' relative paths start
   std::vector<BatchRun> runs;
+  bool byRun = false;  // the sub-run files of a run are one run
 };
 
 
@@ -33,9 +37,18 @@ std::string runName(const std::string& path);
 // with `error` when a list cannot be read.
 bool expandRuns(const std::vector<std::string>& given, std::vector<std::string>& runs,
                 std::string& error);
+// With --by-run: run files named NAMEsubMMMM (the logger's sub-runs of run
+// NAME) gathered into one run NAME, in the order of MMMM; other files stay
+// runs of their own. False with `error` when two files are the same sub-run.
+bool groupSubruns(const std::vector<std::string>& files, std::vector<BatchRun>& runs, std::string& error);
 // Fills each run's name, input and settings; false with `error` naming both
 // runs when two share a name (or a name is no directory name of its own).
 bool prepareRuns(Batch& batch, std::string& error);
+// With --by-run: writes DIR/NAME/subruns.txt, the list of the run's files
+// that {list} names for RunFile's listfile.
+bool writeRunList(const Batch& batch, const BatchRun& run, std::string& error);
+// The first of the run's files that was not found.
+std::string missingFile(const BatchRun& run);
 // DIR/NAME, the run's own directory.
 std::string runDirectory(const Batch& batch, const BatchRun& run);
 // What a finished run's result depends on: graph content, settings and input.

@@ -18,7 +18,7 @@
 namespace {
 
 const char kBatchUsage[] =
-    "usage: tarn batch GRAPH RUN... [-j N] [--out DIR] [-s NODE.PORT=TEXT]... [--force]\n"
+    "usage: tarn batch GRAPH RUN... [--by-run] [-j N] [--out DIR] [-s NODE.PORT=TEXT]... [--force]\n"
     "                  [--progress|--no-progress] [--slurm [--wait]] [-- SBATCH-OPTION...]\n"
     "       tarn batch --status DIR\n"
     "       tarn batch --task K --out DIR      (one run of DIR/batch.json; Slurm's tasks)\n";
@@ -30,6 +30,9 @@ const char kBatchHelp[] =
     "file name without directory, .mid and .gz/.lz4/.bz2/.zst) and {out} (DIR/{name},\n"
     "made before the run) replaced. RUN may be @LIST, a file of run files one a line.\n"
     "\n"
+    "      --by-run      the sub-run files of a run (runNNNNNsubMMMM.mid...) are one\n"
+    "                    run {name} = runNNNNN, {list} a list of them for RunFile's\n"
+    "                    listfile (-s in.listfile={list}); {run} is the first\n"
     "  -j, --jobs N      at most N runs at once (default: the number of cores)\n"
     "  -o, --out DIR     where each run's directory goes (default batch-out)\n"
     "  -s, --set NODE.PORT=TEXT  a setting of every run (may be repeated)\n"
@@ -135,6 +138,8 @@ int batchCommand(int argc, char** argv) {
     } else if (a == "-o" || a == "--out") {
       if (!value(batch.out)) return usage(a + " needs a directory");
       outGiven = true;
+    } else if (a == "--by-run") {
+      batch.byRun = true;
     } else if (a == "--force") {
       options.force = true;
     } else if (a == "--progress") {
@@ -190,9 +195,16 @@ int batchCommand(int argc, char** argv) {
   if (!expandRuns({positional.begin() + 1, positional.end()}, runs, error))
     return usage(error);
   if (runs.empty()) return usage("the run lists name no runs");
-  for (const std::string& r : runs) {
-    batch.runs.emplace_back();
-    batch.runs.back().run = r;
+  if (batch.byRun) {
+    if (!groupSubruns(runs, batch.runs, error)) {
+      std::cerr << "tarn batch: " << error << "\n";
+      return 2;
+    }
+  } else {
+    for (const std::string& r : runs) {
+      batch.runs.emplace_back();
+      batch.runs.back().run = r;
+    }
   }
   if (!prepareRuns(batch, error)) {
     std::cerr << "tarn batch: " << error << "\n";

@@ -205,7 +205,9 @@ bool runLocally(const Batch& batch, const std::vector<int>& todo, const LocalOpt
       if (!makeDirectory(batch.out + "/" + run.name)) {
         error = "cannot make " + runDirectory(batch, run) + ": " + std::strerror(errno);
       } else if (run.input.empty()) {
-        error = "run file " + run.run + " not found";
+        error = "run file " + missingFile(run) + " not found";
+      } else if (batch.byRun && !writeRunList(batch, run, error)) {
+        error = "cannot write the list of its files: " + error;
       } else {
         // No status of an earlier run may vouch for this one while it goes.
         json going = baseStatus(run, "running");

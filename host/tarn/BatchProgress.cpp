@@ -17,6 +17,9 @@ BatchProgress::BatchProgress(const Batch& batch, const std::vector<int>& todo, b
     struct stat st;
     const std::string& input = batch.runs[k].input;
     uint64_t size = !input.empty() && ::stat(input.c_str(), &st) == 0 ? st.st_size : 0;
+    // A run of sub-run files reads them all.
+    for (size_t f = 1; f < batch.runs[k].inputs.size(); ++f)
+      if (::stat(batch.runs[k].inputs[f].c_str(), &st) == 0) size += st.st_size;
     sizes[k] = size;
     char* real = size ? ::realpath(input.c_str(), nullptr) : nullptr;
     if (real) paths[k] = real;

@@ -44,6 +44,10 @@ bool writeManifest(const Batch& batch, std::string& error) {
     runs.push_back({{"index", r.index}, {"name", r.name}, {"run", r.run}});
   json manifest = {{"graph", batch.graph}, {"settings", batch.settings}, {"runs", runs},
                    {"out", batch.out},     {"cwd", batch.cwd}};
+  if (batch.byRun) {
+    manifest["by_run"] = true;
+    for (size_t k = 0; k < batch.runs.size(); ++k) manifest["runs"][k]["files"] = batch.runs[k].files;
+  }
   return writeFileAtomically(batch.out + "/batch.json", manifest.dump(1) + "\n", error);
 }
 
@@ -65,9 +69,12 @@ bool readManifest(const std::string& dir, Batch& batch, std::string& error) {
     batch.out = m.value("out", dir);
     batch.cwd = m.value("cwd", std::string());
     batch.runs.clear();
+    batch.byRun = m.value("by_run", false);
     for (const json& r : m.at("runs")) {
       BatchRun run;
       run.run = r.at("run").get<std::string>();
+      run.name = r.value("name", std::string());  // a run of sub-runs is named for the run
+      if (batch.byRun) run.files = r.value("files", std::vector<std::string>{run.run});
       batch.runs.push_back(run);
     }
   } catch (const json::exception& e) {

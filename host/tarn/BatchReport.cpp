@@ -62,7 +62,7 @@ int printStatusTable(const std::string& dir) {
   batch.out = dir;
   for (size_t k = 0; k < batch.runs.size(); ++k) {
     batch.runs[k].index = static_cast<int>(k);
-    batch.runs[k].name = runName(batch.runs[k].run);
+    if (batch.runs[k].name.empty()) batch.runs[k].name = runName(batch.runs[k].run);
   }
   size_t width = 4;
   for (const BatchRun& r : batch.runs) width = std::max(width, r.name.size());

@@ -12,7 +12,13 @@ struct Run {
   std::string name;  // its {name}: the directory DIR/NAME/ holds its files
   std::string file;  // the run file as given to the batch
   long long index = 0;  // its place in the batch
+  // What its name says (run00410sub0003: 410 and 3); -1 where it says nothing.
+  long long number = -1, subrun = -1;
 };
+
+// The run and sub-run numbers a run's name gives: the digits that end it, and
+// those after a final "sub" (the logger's runNNNNNsubMMMM); -1 for what it lacks.
+void numbersOfName(const std::string& name, long long& number, long long& subrun);
 
 // One run's copy of a result file.
 struct Source {

@@ -13,6 +13,7 @@
 
 #include "Histogram.h"
 #include "Merge.h"
+#include "PngText.h"
 
 namespace merge {
 
@@ -143,6 +144,9 @@ bool mergeTables(const std::string& target, const std::vector<Source>& sources) 
   const Source* firstSource = nullptr;
   std::unique_ptr<hist::Histogram> sum;
   size_t merged = 0;
+  // The axis label of the runs' own plots (the property and its unit).
+  std::string axis;
+  const Source* axisSource = nullptr;
   for (const Source& s : sources) {
     Table t;
     std::string why;
@@ -162,6 +166,15 @@ bool mergeTables(const std::string& target, const std::vector<Source>& sources) 
     }
     addTable(*sum, t);
     ++merged;
+    std::string label;
+    if (!hist::readPngText(s.path.substr(0, s.path.size() - 4) + ".png", hist::kAxisText, label)) continue;
+    if (!axisSource) {
+      axis = label;
+      axisSource = &s;
+    } else if (label != axis) {
+      std::cerr << "tarn merge: " << s.path << ": its plot's axis reads '" << label << "', "
+                << axisSource->path << "'s '" << axis << "'; the merged plot keeps the latter\n";
+    }
   }
   if (!sum) {
     std::cerr << "tarn merge: no table to merge for " << target << "\n";
@@ -177,7 +190,9 @@ bool mergeTables(const std::string& target, const std::vector<Source>& sources) 
   }
   std::string prefix, property;
   splitStem(stem, prefix, property);
-  if (!hist::writePng(*sum, stem + ".png", prefix + ": " + property, property, error)) {
+  const std::string runs = std::to_string(merged) + (merged == 1 ? " run" : " runs");
+  if (!hist::writePng(*sum, stem + ".png", prefix + ": " + property + ", sum of " + runs,
+                      axisSource ? axis : property, error, {"Sum of  " + runs})) {
     std::cerr << "tarn merge: " << error << "\n";
     return false;
   }

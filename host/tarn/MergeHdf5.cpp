@@ -1,9 +1,10 @@
 // Hdf5Writer files of many runs joined into one that reads as one long run
 // over all of them would have written it: each property's values appended,
 // offsets and event numbers shifted by what came before. Each group gains
-// `run` (the batch index of the run each entry came from); the file gains the
-// attributes `runs` (the names of the runs joined, in order) and `run_index`
-// (their batch indices).
+// `run` (the run number of the run each entry came from) and, when sub-run
+// files were joined, `subrun`; the file gains the attributes `runs` (the
+// names of the runs joined, in order), `run_index` (their batch indices),
+// `run_numbers` and, with sub-runs, `subruns`.
 #include <cerrno>
 #include <cstring>
 #include <iostream>
@@ -76,24 +77,6 @@ bool readStringAttribute(hid_t object, const char* name, std::string& v) {
   v = text ? text : "";
   H5free_memory(text);
   return true;
-}
-
-bool writeArrayAttribute(hid_t object, const char* name, const std::vector<std::string>& texts) {
-  Handle type(H5Tcopy(H5T_C_S1), H5Tclose);
-  if (H5Tset_size(type, H5T_VARIABLE) < 0 || H5Tset_cset(type, H5T_CSET_UTF8) < 0) return false;
-  std::vector<const char*> pointers;
-  for (const std::string& t : texts) pointers.push_back(t.c_str());
-  const hsize_t n = pointers.size();
-  Handle space(H5Screate_simple(1, &n, nullptr), H5Sclose);
-  Handle a(H5Acreate2(object, name, type, space, H5P_DEFAULT, H5P_DEFAULT), H5Aclose);
-  return a >= 0 && H5Awrite(a, type, pointers.data()) >= 0;
-}
-
-bool writeArrayAttribute(hid_t object, const char* name, const std::vector<int64_t>& values) {
-  const hsize_t n = values.size();
-  Handle space(H5Screate_simple(1, &n, nullptr), H5Sclose);
-  Handle a(H5Acreate2(object, name, H5T_NATIVE_INT64, space, H5P_DEFAULT, H5P_DEFAULT), H5Aclose);
-  return a >= 0 && H5Awrite(a, H5T_NATIVE_INT64, values.data()) >= 0;
 }
 
 // One property's group in one run's file, as far as the join needs it.
@@ -174,6 +157,7 @@ herr_t visitLink(hid_t root, const char* name, const H5L_info_t*, void* data) {
 struct RunFile {
   const Source* source = nullptr;
   int64_t events = 0;
+  int64_t number = -1;  // the run number its writer recorded, else its name's
   std::map<std::string, Part> parts;
 };
 
@@ -188,6 +172,7 @@ bool readRunFile(const Source& s, RunFile& f, std::string& why) {
     why = "no events attribute: not written by Hdf5Writer";
     return false;
   }
+  if (!readInt64Attribute(file, "run_number", f.number)) f.number = s.run->number;
   Listing listing{&f.parts, f.events, ""};
   if (H5Literate(file, H5_INDEX_NAME, H5_ITER_INC, nullptr, visitLink, &listing) != 0) {
     why = listing.why.empty() ? "its groups cannot be listed" : listing.why;
@@ -201,7 +186,7 @@ struct Joined {
   Part first;
   Handle valuesType{-1, H5Tclose};
   Handle group{-1, H5Gclose};
-  Column values, offsets, innerOffsets, event, run;
+  Column values, offsets, innerOffsets, event, run, subrun;
   int64_t valueCount = 0, innerCount = 0;
   bool stopped = false;
 };
@@ -238,8 +223,8 @@ bool copy(hid_t group, const char* name, hid_t type, hsize_t from, bool shifted,
 }
 
 // The merged file is written as Hdf5Writer writes a run's: fast deflate, on every core.
-bool startJoined(hid_t file, const std::string& name, hid_t source, const Part& p, h5out::ChunkQueue& queue,
-                 Joined& j, std::string& error) {
+bool startJoined(hid_t file, const std::string& name, hid_t source, const Part& p, bool subruns,
+                 h5out::ChunkQueue& queue, Joined& j, std::string& error) {
   const h5out::Compression fast;
   j.first = p;
   Handle sourceValues(H5Dopen2(source, "values", H5P_DEFAULT), H5Dclose);
@@ -250,7 +235,8 @@ bool startJoined(hid_t file, const std::string& name, hid_t source, const Part& 
             h5out::writeAttribute(j.group, "type", p.typeLabel) &&
             j.values.create(j.group, "values", j.valuesType, fast, queue, error) &&
             j.event.create(j.group, "event", H5T_NATIVE_INT64, fast, queue, error) &&
-            j.run.create(j.group, "run", H5T_NATIVE_INT64, fast, queue, error);
+            j.run.create(j.group, "run", H5T_NATIVE_INT64, fast, queue, error) &&
+            (!subruns || j.subrun.create(j.group, "subrun", H5T_NATIVE_INT64, fast, queue, error));
   if (ok && p.depth >= 1)
     ok = j.offsets.create(j.group, "offsets", H5T_NATIVE_INT64, fast, queue, error) && j.offsets.append(&zero, 1, error);
   if (ok && p.depth == 2)
@@ -262,7 +248,16 @@ bool startJoined(hid_t file, const std::string& name, hid_t source, const Part& 
 
 // One run's part of a property, appended as the same run's events would have
 // been by a writer that had already written `eventBase` events.
-bool appendPart(hid_t source, const Part& p, int64_t eventBase, long long runIndex, Joined& j, std::string& error) {
+// Appends `entries` copies of `value` to `out`.
+bool repeat(int64_t value, long long entries, Column& out, std::string& error) {
+  const std::vector<int64_t> block(size_t(std::min<long long>(entries, kBlock)), value);
+  for (long long left = entries; left > 0; left -= (long long)block.size())
+    if (!out.append(block.data(), size_t(std::min<long long>(left, (long long)block.size())), error)) return false;
+  return true;
+}
+
+bool appendPart(hid_t source, const Part& p, int64_t eventBase, int64_t run, int64_t subrun, Joined& j,
+                std::string& error) {
   if (!copy(source, "values", j.valuesType, 0, false, 0, j.values, error) ||
       !copy(source, "event", H5T_NATIVE_INT64, 0, true, eventBase, j.event, error))
     return false;
@@ -271,9 +266,8 @@ bool appendPart(hid_t source, const Part& p, int64_t eventBase, long long runInd
   if (p.depth == 2 && (!copy(source, "offsets", H5T_NATIVE_INT64, 1, true, j.innerCount, j.offsets, error) ||
                        !copy(source, "inner_offsets", H5T_NATIVE_INT64, 1, true, j.valueCount, j.innerOffsets, error)))
     return false;
-  const std::vector<int64_t> runs(size_t(std::min<long long>(p.entries, kBlock)), runIndex);
-  for (long long left = p.entries; left > 0; left -= (long long)runs.size())
-    if (!j.run.append(runs.data(), size_t(std::min<long long>(left, (long long)runs.size())), error)) return false;
+  if (!repeat(run, p.entries, j.run, error) || (j.subrun.isOpen() && !repeat(subrun, p.entries, j.subrun, error)))
+    return false;
   j.valueCount += p.values;
   j.innerCount += p.inner;
   return true;
@@ -329,7 +323,9 @@ bool mergeHdf5(const std::string& target, const std::vector<Source>& sources) {
   std::map<std::string, std::unique_ptr<Joined>> joined;
   int64_t events = 0;
   std::vector<std::string> names;
-  std::vector<int64_t> indices;
+  std::vector<int64_t> indices, numbers, subrunNumbers;
+  bool subruns = false;
+  for (const RunFile& f : files) subruns = subruns || f.source->run->subrun >= 0;
   std::string error;
   bool ok = true;
   for (const RunFile& f : files) {
@@ -341,7 +337,7 @@ bool mergeHdf5(const std::string& target, const std::vector<Source>& sources) {
       std::unique_ptr<Joined>& j = joined[part->first];
       if (!j) {
         j.reset(new Joined);
-        ok = startJoined(file, part->first, group, part->second, queue, *j, error);
+        ok = startJoined(file, part->first, group, part->second, subruns, queue, *j, error);
         if (!ok) break;
       }
       if (j->stopped) continue;
@@ -354,18 +350,20 @@ bool mergeHdf5(const std::string& target, const std::vector<Source>& sources) {
         clean = false;
         continue;
       }
-      ok = appendPart(group, part->second, events, f.source->run->index, *j, error);
+      ok = appendPart(group, part->second, events, f.number, f.source->run->subrun, *j, error);
       if (!ok) error = f.source->path + ": property " + part->first + ": " + error;
     }
     if (!ok) break;
     events += f.events;
     names.push_back(f.source->run->name);
     indices.push_back(f.source->run->index);
+    numbers.push_back(f.number);
+    subrunNumbers.push_back(f.source->run->subrun);
   }
   if (!ok) queue.discard();  // the file is lost: its chunks go before their datasets close
   for (auto& entry : joined) {
     Joined& j = *entry.second;
-    for (Column* c : {&j.values, &j.offsets, &j.innerOffsets, &j.event, &j.run}) {
+    for (Column* c : {&j.values, &j.offsets, &j.innerOffsets, &j.event, &j.run, &j.subrun}) {
       std::string closing;
       if (!ok) {
         c->abandon();
@@ -377,8 +375,10 @@ bool mergeHdf5(const std::string& target, const std::vector<Source>& sources) {
     }
     j.group.reset();
   }
-  if (ok && !(h5out::writeAttribute(file, "events", events) && writeArrayAttribute(file, "runs", names) &&
-              writeArrayAttribute(file, "run_index", indices))) {
+  if (ok && !(h5out::writeAttribute(file, "events", events) && h5out::writeAttribute(file, "runs", names) &&
+              h5out::writeAttribute(file, "run_index", indices) &&
+              h5out::writeAttribute(file, "run_numbers", numbers) &&
+              (!subruns || h5out::writeAttribute(file, "subruns", subrunNumbers)))) {
     ok = false;
     error = target + ": cannot write its attributes" + systemReason();
   }

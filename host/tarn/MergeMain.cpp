@@ -110,7 +110,7 @@ int main(int argc, char** argv) {
     walk(dir + "/" + run.name, "", files);
     std::set<std::string> keys;
     for (const std::string& f : files) {
-      if (f == "stdout" || f == "stderr" || f == "status.json") continue;
+      if (f == "stdout" || f == "stderr" || f == "status.json" || f == "subruns.txt") continue;
       const std::string key = matchKey(f, run.name);
       if (!keys.insert(key).second) {
         std::cerr << "tarn merge: " << dir << "/" << run.name << "/" << f << ": a second file that becomes " << key

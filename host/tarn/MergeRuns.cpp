@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
@@ -17,6 +18,14 @@
 namespace merge {
 
 namespace {
+
+// The number that ends `text` before `end`, and where its digits begin; -1 when none does.
+long long trailingNumber(const std::string& text, size_t end, size_t& begin) {
+  begin = end;
+  while (begin > 0 && std::isdigit(static_cast<unsigned char>(text[begin - 1]))) --begin;
+  if (begin == end || end - begin > 18) return -1;
+  return std::stoll(text.substr(begin, end - begin));
+}
 
 bool isDirectory(const std::string& path) {
   struct stat st;
@@ -60,10 +69,25 @@ bool readStatus(const std::string& dir, const std::string& name, Run& run, std::
   run.name = name;
   run.file = file != status.end() && file->is_string() ? file->get<std::string>() : std::string();
   run.index = index->get<long long>();
+  numbersOfName(name, run.number, run.subrun);
   return true;
 }
 
 }  // namespace
+
+void numbersOfName(const std::string& name, long long& number, long long& subrun) {
+  size_t begin = 0;
+  number = trailingNumber(name, name.size(), begin);
+  subrun = -1;
+  if (number >= 0 && begin >= 3 && name.compare(begin - 3, 3, "sub") == 0) {
+    size_t runBegin = 0;
+    const long long run = trailingNumber(name, begin - 3, runBegin);
+    if (run >= 0) {
+      subrun = number;
+      number = run;
+    }
+  }
+}
 
 bool finishedRuns(const std::string& dir, std::vector<Run>& runs, std::string& error) {
   DIR* d = ::opendir(dir.c_str());

@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "BankElements.h"
+#include "HostValues.h"
 #include "Plugin.h"
 #include "BankWalk.h"
 #include "TMidasEvent.h"
@@ -68,7 +69,12 @@ unsigned containerKind(unsigned type) {
   }
 }
 
+// WORD and DWORD lists (and BITFIELD's, kept as WORDs) go out under the signed
+// list types of their width; a host that asks is told the elements are unsigned.
+bool unsignedKind(unsigned kind) { return kind == TID_WORD || kind == TID_DWORD; }
+
 void freeContainer(unsigned kind, void* c) {
+  if (unsignedKind(kind)) tellHostValuesAreUnsigned(c, false);
   switch (kind) {
     case TID_BYTE: delete static_cast<std::string*>(c); break;
     case TID_WORD: delete static_cast<std::vector<uint16_t>*>(c); break;
@@ -239,6 +245,7 @@ void* BankTranslator::containerFor(StrandProperty* p, unsigned type, bool& creat
     p->type = mtypes[type];
     p->value = initfct[type]();
     made[p->value] = Made{containerKind(type), ownsProperty(p)};
+    if (unsignedKind(containerKind(type))) tellHostValuesAreUnsigned(p->value, true);
     created = true;
     return p->value;
   }

@@ -7,6 +7,7 @@
 #include <iostream>
 
 #include "HostFailure.h"
+#include "HostRun.h"
 #include "Plugin.h"
 #include "TMidasEvent.h"
 
@@ -65,6 +66,7 @@ bool RunFile::openFile(const std::string& fname) {
   for (const char* ending : {".lz4", ".bz2", ".zst"})
     if (!ok) ok = open(base + ending);
   fileOpen = ok;
+  fileReported = false;
   endOfRunSent = false;
   if (ok) growth.watch(reader.GetFilename());
   anyOpened |= ok;
@@ -139,8 +141,12 @@ void RunFile::Start() {
   int count = 0;
   while ((steps <= 0 || count < steps) && running && fileOpen) {
     if (reader.ReadInPlace(&event)) {
+      // Named once read from: a file opened and then replaced by a list's was never the run's.
+      if (!fileReported) tellHostTheRunFile(reader.GetFilename());
+      fileReported = true;
       switch (event.GetEventId()) {
         case 0x8000:
+          tellHostTheRunBegan(event.GetSerialNumber());
           SendOutput(1, event.GetData());
           break;
         case 0x8001:

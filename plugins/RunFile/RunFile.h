@@ -38,5 +38,6 @@ class RunFile : public TarnBase {
   bool fileOpen;
   bool endOfRunSent;  // of the open file: a followed file ends there
   bool anyOpened = false;  // a Start with nothing ever opened read nothing at all
+  bool fileReported = false;  // the open file was named to the host once read from
   GrowthWait growth;
 };

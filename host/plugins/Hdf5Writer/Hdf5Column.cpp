@@ -171,4 +171,22 @@ bool writeAttribute(hid_t object, const char* name, const std::string& value) {
   return a >= 0 && H5Awrite(a, t, &text) >= 0;
 }
 
+bool writeAttribute(hid_t object, const char* name, const std::vector<std::string>& texts) {
+  Handle type(H5Tcopy(H5T_C_S1), H5Tclose);
+  if (type < 0 || H5Tset_size(type, H5T_VARIABLE) < 0 || H5Tset_cset(type, H5T_CSET_UTF8) < 0) return false;
+  std::vector<const char*> pointers;
+  for (const std::string& t : texts) pointers.push_back(t.c_str());
+  const hsize_t n = pointers.size();
+  Handle space(H5Screate_simple(1, &n, nullptr), H5Sclose);
+  Handle a(H5Acreate2(object, name, type, space, H5P_DEFAULT, H5P_DEFAULT), H5Aclose);
+  return a >= 0 && H5Awrite(a, type, pointers.data()) >= 0;
+}
+
+bool writeAttribute(hid_t object, const char* name, const std::vector<int64_t>& values) {
+  const hsize_t n = values.size();
+  Handle space(H5Screate_simple(1, &n, nullptr), H5Sclose);
+  Handle a(H5Acreate2(object, name, H5T_NATIVE_INT64, space, H5P_DEFAULT, H5P_DEFAULT), H5Aclose);
+  return a >= 0 && H5Awrite(a, H5T_NATIVE_INT64, values.data()) >= 0;
+}
+
 }  // namespace h5out

@@ -92,5 +92,8 @@ void setFlatAccess(hid_t access);
 // Attributes on a group or file.
 bool writeAttribute(hid_t object, const char* name, int64_t value);
 bool writeAttribute(hid_t object, const char* name, const std::string& value);
+// One-dimensional: variable-length UTF-8 texts, or int64 numbers.
+bool writeAttribute(hid_t object, const char* name, const std::vector<std::string>& texts);
+bool writeAttribute(hid_t object, const char* name, const std::vector<int64_t>& values);
 
 }  // namespace h5out

@@ -4,7 +4,9 @@
 // values[offsets[k]:offsets[k+1]]); texts as lists of bytes; lists of lists
 // (and of texts) with `inner_offsets` between the two. Each group's `event`
 // holds the number of the event each entry came from, since a property may be
-// missing from some events.
+// missing from some events. MIDAS events on "midas" add their headers as the
+// scalar groups midas_event_id, midas_trigger_mask, midas_serial_number and
+// midas_time_stamp, entries of the strand events unpacked from them.
 #include <unistd.h>
 
 #include <algorithm>
@@ -17,13 +19,17 @@
 #include <vector>
 
 #include "AtomicFile.h"
+#include "DeliveryRound.h"
 #include "Hdf5ChunkQueue.h"
 #include "Hdf5Column.h"
 #include "Hdf5Deflate.h"
 #include "Plugin.h"
+#include "RunRecord.h"
 #include "RunStatus.h"
 #include "StrandEvent.h"
+#include "TMidasEvent.h"
 #include "TarnBase.h"
+#include "UnsignedValues.h"
 
 using h5out::Column;
 using h5out::Compression;
@@ -38,7 +44,10 @@ struct Layout {
   int depth;  // 0 one value, 1 a list, 2 a list of lists
 };
 
-Layout layoutOf(tarn_type t, hid_t boolean) {
+// `unsignedElements`: a signed list type that holds unsigned elements.
+Layout layoutOf(tarn_type t, hid_t boolean, bool unsignedElements) {
+  if (unsignedElements && t == TARN_SHORT_V) return {H5T_NATIVE_UINT16, 1};
+  if (unsignedElements && t == TARN_INT_V) return {H5T_NATIVE_UINT32, 1};
   switch (t) {
     case TARN_UINT8: case TARN_BITFIELD: return {H5T_NATIVE_UINT8, 0};
     case TARN_INT8: case TARN_CHAR: return {H5T_NATIVE_INT8, 0};
@@ -61,6 +70,12 @@ Layout layoutOf(tarn_type t, hid_t boolean) {
     case TARN_SHORT_VV: return {H5T_NATIVE_INT16, 2};
     default: return {-1, 0};
   }
+}
+
+std::string typeLabel(tarn_type t, bool unsignedElements) {
+  if (unsignedElements && t == TARN_SHORT_V) return "vector<uint16>";
+  if (unsignedElements && t == TARN_INT_V) return "vector<uint32>";
+  return tarn_type_label(t);
 }
 
 size_t scalarSize(tarn_type t) {
@@ -95,6 +110,9 @@ class Hdf5Writer : public TarnBase {
                            "fast (default), small (zlib level 6, for archives), none, or zlib1 to zlib9"));
     inputs.push_back(Input("threads", static_cast<Handler>(&Hdf5Writer::setThreads), TARN_INT,
                            "Threads compressing chunks (default: the cores; 0: the graph's own)"));
+    inputs.push_back(Input("midas", static_cast<Handler>(&Hdf5Writer::header), TARN_OBJECT,
+                           "MIDAS events (RunFile's event): id, trigger mask, serial number and time "
+                           "stamp written for the strand events unpacked from each"));
     // Failures are reported here, once each, not by the library's own stack dump.
     H5Eset_auto2(H5E_DEFAULT, nullptr, nullptr);
   }
@@ -132,7 +150,7 @@ class Hdf5Writer : public TarnBase {
     for (auto& entry : *event) {
       const StrandProperty& p = entry.second;
       if (!p.value) continue;  // no value in this event
-      Group& g = groupFor(entry.first, p.type);
+      Group& g = groupFor(entry.first, p.type, p.value);
       if (g.stopped) continue;
       if (p.type != g.type) {
         g.stopped = true;  // rows already written stay
@@ -142,12 +160,57 @@ class Hdf5Writer : public TarnBase {
         continue;
       }
       std::string error;
-      if (!append(g, p.value, error)) return abandon(error);
+      if (!append(g, p.value, events, error)) return abandon(error);
     }
+    const uint64_t round = currentDeliveryRound();
+    if (round != roundOfLastEvent) firstEventOfRound = events;
+    roundOfLastEvent = round;
+    if (pending.round == round && !writeHeader(events)) return;
     ++events;
   }
 
+  // The header goes with the strand events of the same round: those written
+  // already, or those still to come.
+  void header(void* v) {
+    const TMidasEvent* midas = static_cast<const TMidasEvent*>(v);
+    if (!midas || lost) return;
+    pending.round = currentDeliveryRound();
+    pending.id = midas->GetEventId();
+    pending.mask = midas->GetTriggerMask();
+    pending.serial = midas->GetSerialNumber();
+    pending.time = midas->GetTimeStamp();
+    if (file < 0 || roundOfLastEvent != pending.round) return;
+    for (int64_t k = firstEventOfRound; k < events; ++k)
+      if (!writeHeader(k)) return;
+  }
+
  private:
+  struct Header {
+    uint64_t round = 0;  // 0: none yet
+    uint16_t id = 0, mask = 0;
+    uint32_t serial = 0, time = 0;
+  };
+
+  bool writeHeader(int64_t event) {
+    const struct {
+      const char* group;
+      tarn_type type;
+      const void* value;
+    } fields[] = {{"midas_event_id", TARN_UINT16, &pending.id},
+                  {"midas_trigger_mask", TARN_UINT16, &pending.mask},
+                  {"midas_serial_number", TARN_UINT32, &pending.serial},
+                  {"midas_time_stamp", TARN_UINT32, &pending.time}};
+    for (const auto& f : fields) {
+      Group& g = groupFor(f.group, f.type, nullptr);
+      std::string error;
+      if (!g.stopped && g.type == f.type && !append(g, f.value, event, error)) {
+        abandon(error);
+        return false;
+      }
+    }
+    return true;
+  }
+
   struct Group {
     tarn_type type = TARN_NONE;
     bool stopped = false;
@@ -183,6 +246,7 @@ class Hdf5Writer : public TarnBase {
     }
     openPath = path;
     events = 0;
+    roundOfLastEvent = 0;
     fileCompression = compression;
     queue.reset(new h5out::ChunkQueue(threads));
     return true;
@@ -235,6 +299,7 @@ class Hdf5Writer : public TarnBase {
     queue.reset();  // its workers stop here
     if (!lost && !h5out::writeAttribute(file, "events", events))
       lose(h5out::failureReason("cannot record the event count"));
+    if (!lost && !writeRunAttributes()) lose(h5out::failureReason("cannot record the run"));
     if (!lost && H5Fflush(file, H5F_SCOPE_LOCAL) < 0) lose(h5out::failureReason("cannot flush the file"));
     // Nothing of the file is left open unless a close above failed.
     const unsigned inside = H5F_OBJ_DATASET | H5F_OBJ_GROUP | H5F_OBJ_DATATYPE | H5F_OBJ_ATTR | H5F_OBJ_LOCAL;
@@ -259,6 +324,15 @@ class Hdf5Writer : public TarnBase {
     return kept;
   }
 
+  // The run number and the run files read, when a source reported them.
+  bool writeRunAttributes() {
+    const RunRecord run = currentRun();
+    if (run.number >= 0 && !h5out::writeAttribute(file, "run_number", int64_t(run.number))) return false;
+    if (run.files.empty()) return true;
+    return h5out::writeAttribute(file, "run_file", run.files.front()) &&
+           h5out::writeAttribute(file, "run_files", run.files);
+  }
+
   // Gives up every reference to `id` (a failed close can leave one).
   static void dropId(hid_t id) {
     for (int k = 0; k < 64 && H5Iis_valid(id) > 0 && H5Idec_ref(id) >= 0; ++k) {
@@ -270,13 +344,15 @@ class Hdf5Writer : public TarnBase {
     releaseFile();
   }
 
-  Group& groupFor(const std::string& property, tarn_type type) {
+  // `value`: the property's first value, whose list may hold unsigned elements.
+  Group& groupFor(const std::string& property, tarn_type type, const void* value) {
     std::unique_ptr<Group>& slot = groups[property];
     if (slot) return *slot;
     slot.reset(new Group);
     Group& g = *slot;
     g.type = type;
-    const Layout layout = layoutOf(type, boolean);
+    const bool unsignedElements = value && valuesUnsigned(value);
+    const Layout layout = layoutOf(type, boolean, unsignedElements);
     g.depth = layout.depth;
     if (layout.element < 0) {
       g.stopped = true;
@@ -289,7 +365,7 @@ class Hdf5Writer : public TarnBase {
     g.id.reset(h5out::createGroup(file, path), H5Gclose);
     const int64_t zero = 0;
     bool ok = g.id >= 0 && h5out::writeAttribute(g.id, "tarn_type", int64_t(type)) &&
-              h5out::writeAttribute(g.id, "type", std::string(tarn_type_label(type))) &&
+              h5out::writeAttribute(g.id, "type", typeLabel(type, unsignedElements)) &&
               g.values.create(g.id, "values", layout.element, fileCompression, *queue, error) &&
               g.event.create(g.id, "event", H5T_NATIVE_INT64, fileCompression, *queue, error);
     if (ok && g.depth >= 1)
@@ -313,7 +389,8 @@ class Hdf5Writer : public TarnBase {
     return g.values.append(v.data(), v.size(), error) && ends.append(&count, 1, error);
   }
 
-  bool append(Group& g, const void* v, std::string& error) {
+  // `event`: the number of the event the entry belongs to.
+  bool append(Group& g, const void* v, int64_t event, std::string& error) {
     bool ok = true;
     switch (g.type) {
       case TARN_CSTRING: {
@@ -362,7 +439,7 @@ class Hdf5Writer : public TarnBase {
         ok = g.values.append(one, 1, error);
       }
     }
-    return ok && g.event.append(&events, 1, error);
+    return ok && g.event.append(&event, 1, error);
   }
 
   Handle boolean;
@@ -372,6 +449,9 @@ class Hdf5Writer : public TarnBase {
   hid_t file = -1;
   std::unique_ptr<AtomicFile> out;
   int64_t events = 0;  // since the file was opened
+  Header pending;      // of the last MIDAS event
+  uint64_t roundOfLastEvent = 0;
+  int64_t firstEventOfRound = 0;
   Compression compression, fileCompression;
   unsigned threads = h5out::usableCores();
   // Declared before the groups, whose columns hand it chunks until they close.

@@ -64,9 +64,11 @@ std::string number(double x);
 bool writeCsv(const Histogram& h, const std::string& path, std::string& error);
 
 // Draws the histogram as a PNG through PLplot's cairo device, replacing the
-// file only when complete. False (with `error` set) when the device is missing
-// or the file was not written.
+// file only when complete; `notes` are further lines of its legend. The x label
+// is kept in the file too (kAxisText). False (with `error` set) when the device
+// is missing or the file was not written.
 bool writePng(const Histogram& h, const std::string& path, const std::string& title,
-              const std::string& xLabel, std::string& error);
+              const std::string& xLabel, std::string& error, const std::vector<std::string>& notes = {});
+constexpr const char* kAxisText = "X axis";
 
 }  // namespace hist

@@ -16,6 +16,7 @@
 #include "RunStatus.h"
 #include "StrandEvent.h"
 #include "TarnBase.h"
+#include "UnsignedValues.h"
 
 namespace {
 
@@ -29,10 +30,19 @@ bool integralType(tarn_type t) {
   }
 }
 
-// Calls add(x) for every number a property's value holds; false for types that hold none.
+// Calls add(x) for every number a property's value holds; false for types that
+// hold none. `unsignedElements`: a signed list type that holds unsigned elements.
 template <class Add>
-bool forEachNumber(tarn_type type, const void* v, Add add) {
+bool forEachNumber(tarn_type type, const void* v, bool unsignedElements, Add add) {
   auto list = [&](const auto* vec) { for (auto x : *vec) add(double(x)); };
+  if (unsignedElements && type == TARN_SHORT_V) {
+    for (short x : *static_cast<const std::vector<short>*>(v)) add(double(uint16_t(x)));
+    return true;
+  }
+  if (unsignedElements && type == TARN_INT_V) {
+    for (int x : *static_cast<const std::vector<int>*>(v)) add(double(uint32_t(x)));
+    return true;
+  }
   switch (type) {
     case TARN_UINT8: case TARN_BITFIELD: add(*static_cast<const uint8_t*>(v)); break;
     case TARN_INT8: add(*static_cast<const int8_t*>(v)); break;
@@ -131,7 +141,7 @@ class Histogrammer : public TarnBase {
       Spectrum& s = spectra[property];
       if (!s.seen) start(s, property, p);
       if (s.stopped) continue;
-      if (!forEachNumber(p.type, p.value, [&](double x) { s.add(x); })) {
+      if (!forEachNumber(p.type, p.value, s.sign.of(p.value), [&](double x) { s.add(x); })) {
         s.stopped = true;  // what it holds so far is still written
         // Chosen by name, or numbers before: worth saying. Other text is passed over.
         if (!chosen.empty() || s.numeric)
@@ -153,6 +163,7 @@ class Histogrammer : public TarnBase {
     bool seen = false, numeric = false, stopped = false, pending = false, integral = true;
     std::unique_ptr<hist::Histogram> h;
     std::vector<double> sample;  // the first values, while the range is not fixed
+    UnsignedLookup sign;
 
     void add(double x) {
       if (pending) sample.push_back(x);

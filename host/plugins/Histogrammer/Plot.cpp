@@ -1,5 +1,6 @@
 // The PNG of a histogram, drawn by PLplot (cairo PNG device).
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <sstream>
@@ -7,7 +8,9 @@
 #include <plplot/plstream.h>
 
 #include "AtomicFile.h"
+#include "AxisTicks.h"
 #include "Histogram.h"
+#include "PngText.h"
 
 namespace hist {
 
@@ -38,9 +41,19 @@ std::string plainText(const std::string& text) {
   return out;
 }
 
-std::string shortNumber(double x) {
+void tickLabel(PLINT, PLFLT value, char* label, PLINT length, PLPointer ticks) {
+  std::snprintf(label, size_t(length), "%s", static_cast<const AxisTicks*>(ticks)->label(value).c_str());
+}
+
+// Six significant digits, or more when a bin's width needs them (a mean of
+// 1000012.5 in bins of 0.2).
+std::string shortNumber(double x, double resolution = 0) {
+  int digits = 6;
+  if (resolution > 0 && x != 0 && std::isfinite(x))
+    digits = std::max(digits, std::min(17, int(std::floor(std::log10(std::fabs(x))) -
+                                               std::floor(std::log10(resolution))) + 2));
   std::ostringstream s;
-  s.precision(6);
+  s.precision(digits);
   s << x;
   return s.str();
 }
@@ -48,7 +61,7 @@ std::string shortNumber(double x) {
 }  // namespace
 
 bool writePng(const Histogram& h, const std::string& path, const std::string& title,
-              const std::string& xLabel, std::string& error) {
+              const std::string& xLabel, std::string& error, const std::vector<std::string>& notes) {
   if (!deviceAvailable()) {
     error = std::string("PLplot has no '") + kDevice + "' device (Debian: plplot-driver-cairo)";
     return false;
@@ -76,6 +89,8 @@ bool writePng(const Histogram& h, const std::string& path, const std::string& ti
   xs.push_back(e.back());
   ys.push_back(0);
 
+  double narrowest = e[1] - e[0];
+  for (size_t i = 1; i + 1 < e.size(); ++i) narrowest = std::min(narrowest, e[i + 1] - e[i]);
   bool uniform = true;
   const double width = e[1] - e[0];
   for (size_t i = 1; i + 1 < e.size() && uniform; ++i)
@@ -97,7 +112,11 @@ bool writePng(const Histogram& h, const std::string& path, const std::string& ti
     pls.adv(0);
     pls.vpor(0.11, 0.74, 0.12, 0.9);
     pls.wind(e.front(), e.back(), 0, top ? top * 1.05 : 1.0);
-    pls.box("bcnst", 0, 0, "bcnstv", 0, 0);
+    // PLplot's own labels round a narrow range far from zero to one number.
+    AxisTicks ticks = axisTicks(e.front(), e.back());
+    pls.slabelfunc(tickLabel, &ticks);
+    pls.box("bcnsto", ticks.step, 0, "bcnstv", 0, 0);
+    pls.slabelfunc(nullptr, nullptr);
     pls.lab(plainText(xLabel).c_str(), plainText(yLabel).c_str(), plainText(title).c_str());
     pls.col0(3);
     pls.fill(PLINT(xs.size()), xs.data(), ys.data());
@@ -106,18 +125,20 @@ bool writePng(const Histogram& h, const std::string& path, const std::string& ti
     pls.line(PLINT(xs.size()), xs.data(), ys.data());
     pls.width(1);
 
-    const std::string lines[] = {
+    std::vector<std::string> lines = {
         "counts",
         "Entries  " + std::to_string(h.entries()),
-        "Mean  " + shortNumber(h.mean()),
+        "Mean  " + shortNumber(h.mean(), narrowest),
         "RMS  " + shortNumber(h.rms()),
         "Underflow  " + std::to_string(h.underflow()),
         "Overflow  " + std::to_string(h.overflow()),
     };
-    constexpr PLINT n = PLINT(sizeof lines / sizeof lines[0]);
-    const char* texts[n];
-    PLINT options[n], textColours[n], lineColours[n], lineStyles[n];
-    PLFLT lineWidths[n];
+    for (const std::string& note : notes) lines.push_back(plainText(note));
+    const PLINT n = PLINT(lines.size());
+    std::vector<const char*> texts(lines.size());
+    std::vector<PLINT> options(lines.size()), textColours(lines.size()), lineColours(lines.size()),
+        lineStyles(lines.size());
+    std::vector<PLFLT> lineWidths(lines.size());
     for (PLINT i = 0; i < n; ++i) {
       texts[i] = lines[i].c_str();
       options[i] = i == 0 ? PL_LEGEND_LINE : PL_LEGEND_NONE;
@@ -129,9 +150,14 @@ bool writePng(const Histogram& h, const std::string& path, const std::string& ti
     PLFLT legendWidth = 0, legendHeight = 0;
     pls.legend(&legendWidth, &legendHeight, PL_LEGEND_BACKGROUND | PL_LEGEND_BOUNDING_BOX,
                PL_POSITION_RIGHT | PL_POSITION_OUTSIDE, 0.02, 0.0, 0.04, 0, 1, 1,
-               0, 0, n, options, 0.8, 0.8, 1.8, 0.0, textColours, texts, nullptr, nullptr, nullptr,
-               nullptr, lineColours, lineStyles, lineWidths, nullptr, nullptr, nullptr, nullptr);
+               0, 0, n, options.data(), 0.8, 0.8, 1.8, 0.0, textColours.data(), texts.data(), nullptr, nullptr,
+               nullptr, nullptr, lineColours.data(), lineStyles.data(), lineWidths.data(), nullptr, nullptr, nullptr,
+               nullptr);
   }  // the stream's end writes the image
+
+  // PLplot closed the stream; the text goes in through the path. Where the
+  // file is written in place (a device), it goes without.
+  if (file.bytesWritten() > 0 && !file.writeError()) addPngText(file.tempPath(), kAxisText, xLabel);
 
   if (file.bytesWritten() == 0 && !file.writeError()) {
     error = "cannot write " + path + ": PLplot wrote nothing";

@@ -2,14 +2,23 @@
 
 #include <cstdint>
 #include <sstream>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
+#include "HostValues.h"
 #include "OdbDocument.h"
 #include "OdbPath.h"
 
 
 namespace {
+
+// WORD and DWORD lists go out under the signed list types of their width; a
+// host that asks is told their elements are unsigned.
+template <typename T>
+constexpr bool unsignedList() {
+  return std::is_integral<T>::value && std::is_unsigned<T>::value && sizeof(T) >= 2;
+}
 
 const ODBQuery::TypeMap* findRow(const std::string& name) {
   const ODBQuery::TypeMap* row = ODBQuery::ODBTypeMaps;
@@ -118,17 +127,19 @@ bool ODBQuery::evaluate(xmlXPathContext* context) {
 
 template <typename T>
 void ODBQuery::create() {
-  if (wholeArray)
+  if (wholeArray) {
     value = new std::vector<T>();
-  else
+    if (unsignedList<T>()) tellHostValuesAreUnsigned(value, true);
+  } else
     value = new T();
 }
 
 template <typename T>
 void ODBQuery::destroy() {
-  if (listStorage)
+  if (listStorage) {
+    if (unsignedList<T>()) tellHostValuesAreUnsigned(value, false);
     delete static_cast<std::vector<T>*>(value);
-  else
+  } else
     delete static_cast<T*>(value);
   value = nullptr;
 }

@@ -232,6 +232,61 @@ TEST_F(TarnBatch, KillNineLeavesNoRunLookingDone) {
 
 // A plain run is read through a mapping, which read(2)'s count never sees: the
 // progress line judges how far a run has come by its furthest mapped window.
+// A logger's sub-run files, given out of order: one run with --by-run, read in
+// sub-run order through RunFile's list; each a run of its own, in the order
+// given, without it. The
+// merge gives each entry its real run number, and its sub-run where runs were sub-runs.
+TEST_F(TarnBatch, SubRunsAreOneRunWithByRunAndMergeWithTheirNumbers) {
+  if (std::system("/usr/bin/python3 -c 'import h5py' >/dev/null 2>&1") != 0) GTEST_SKIP() << "no h5py";
+  ASSERT_EQ(::mkdir((dir.path() + "/data").c_str(), 0755), 0);
+  std::vector<std::string> files;
+  for (uint32_t sub : {2u, 0u, 1u}) {
+    synth::RunSpec spec;
+    spec.run = 410;
+    spec.events = 5 - sub;  // 5, 4 and 3 events
+    spec.seed = sub + 1;
+    spec.modules = true;
+    files.push_back(dir.path() + "/data/run00410sub000" + std::to_string(sub) + ".mid");
+    std::string error;
+    ASSERT_TRUE(synth::writeRun(files.back(), synth::makeRun(spec), false, synth::Damage::None, error)) << error;
+  }
+  // {run} would read only the first of them.
+  auto refused = runTarn(args(files, {"--by-run", "--no-progress"}));
+  EXPECT_EQ(refused.status, 2);
+  EXPECT_NE(refused.err.find("-s NODE.listfile={list}"), std::string::npos) << refused.err;
+
+  std::vector<std::string> byRun = {"batch", graph, "--by-run", "--no-progress", "-s", "in.listfile={list}",
+                                    "-s", "h5.file={out}/{name}.h5", "--out", out + "-by-run"};
+  byRun.insert(byRun.begin() + 2, files.begin(), files.end());
+  auto one = runTarn(byRun);
+  ASSERT_EQ(one.status, 0) << one.err;
+  EXPECT_EQ(status(out + "-by-run", "run00410")["events"], 12 + 3 * 2);  // and each file's begin and end of run
+  const std::string said = tarntest::contentOf(out + "-by-run/run00410/stdout");
+  const size_t first = said.find("sub0000.mid\" opened"), second = said.find("sub0001.mid\" opened"),
+               third = said.find("sub0002.mid\" opened");
+  EXPECT_TRUE(first < second && second < third && third != std::string::npos) << said;
+  const std::string table = runTarn({"batch", "--status", out + "-by-run"}).out;
+  EXPECT_NE(table.find("run00410 "), std::string::npos) << table;
+  EXPECT_NE(table.find("1 runs: 1 done"), std::string::npos) << table;
+  auto each = runTarn(args(files, {"--no-progress"}));
+  ASSERT_EQ(each.status, 0) << each.err;
+  for (const std::string& o : {out, out + "-by-run"}) ASSERT_EQ(runTarn({"merge", o}).status, 0) << o;
+
+  const std::string check = dir.write("check.py",
+      "import sys, h5py, numpy as np\n"
+      "for path in sys.argv[1:]:\n"
+      "    f = h5py.File(path, 'r')\n"
+      "    g = f['ADCValue']\n"
+      "    subs = list(f.attrs.get('subruns', []))\n"
+      "    each = np.repeat(subs, [5 - s for s in subs])  # sub-run k has 5 - k events\n"
+      "    same = 'subrun' not in g or bool((g['subrun'][:] == each[g['event'][:]]).all())\n"
+      "    print(f.attrs['events'], set(g['run'][:]), subs, same)\n");
+  const std::string printed = dir.path() + "/printed";
+  ASSERT_EQ(std::system(("/usr/bin/python3 " + check + " " + out + "/merged/all.h5 " + out +
+                         "-by-run/merged/all.h5 >" + printed).c_str()), 0);
+  EXPECT_EQ(tarntest::contentOf(printed), "12 {410} [2, 0, 1] True\n12 {410} [] True\n");
+}
+
 TEST(BatchProgressMapping, TheFurthestWindowOfTheRunFileIsHowFarItWasRead) {
   tarntest::TempDir dir;
   const std::string file = dir.write("run.mid", std::string(3 * 65536, 'x'));

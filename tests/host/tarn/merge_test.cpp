@@ -35,7 +35,7 @@ class Merge : public ::testing::Test {
     std::string list;
     for (int k = 0; k < 2; ++k) {
       const std::string name = "run0000" + std::to_string(k + 1), file = d + "/data/" + name + ".mid.gz";
-      ASSERT_EQ(shell(std::string(MIDAS_SYNTH_BINARY) + " --modules --seed " + std::to_string(k + 1) +
+      ASSERT_EQ(shell(std::string(MIDAS_SYNTH_BINARY) + " --modules --seed " + std::to_string(k + 1) + " --run " + std::to_string(k + 1) +
                       " --events " + std::to_string(events[k]) + " " + file),
                 0);
       list += file + "\n";
@@ -83,12 +83,13 @@ import sys, h5py, numpy
 long, merged = h5py.File(sys.argv[1]), h5py.File(sys.argv[2])
 assert list(merged.attrs["runs"]) == ["run00001", "run00002"], merged.attrs["runs"]
 assert list(merged.attrs["run_index"]) == [0, 1]
+assert list(merged.attrs["run_numbers"]) == [1, 2] and "subruns" not in merged.attrs
 assert merged.attrs["events"] == long.attrs["events"] == 500
 assert set(long) == set(merged) and "ADCValue" in long
 for g in long:
     a, b = long[g], merged[g]
     assert set(b) == set(a) | {"run"} and dict(a.attrs) == dict(b.attrs), g
-    assert list(numpy.bincount(b["run"][:])) == [numpy.sum(b["event"][:] < 300), numpy.sum(b["event"][:] >= 300)], g
+    assert list(numpy.bincount(b["run"][:], minlength=3)) == [0, numpy.sum(b["event"][:] < 300), numpy.sum(b["event"][:] >= 300)], g
     if g == "MOverflow": continue
     for d in a:
         assert a[d].dtype == b[d].dtype and numpy.array_equal(a[d][:], b[d][:]), (g, d)
@@ -106,6 +107,9 @@ TEST_F(Merge, TablesAndHdf5FilesReadAsOneLongRun) {
     EXPECT_EQ(tarntest::contentOf(merged + ".csv"), tarntest::contentOf(dir->path() + "/long/long_" + p + ".csv")) << p;
     EXPECT_EQ(tarntest::contentOf(merged + ".png").substr(1, 3), "PNG") << p;
   }
+  // The merged plots keep the units of the runs' plots.
+  const std::string axis("X axis\0ADCValue [ch]", 20);
+  EXPECT_NE(tarntest::contentOf(batch + "/merged/all_ADCValue.png").find(axis), std::string::npos);
   if (!haveH5py()) GTEST_SKIP() << "/usr/bin/python3 has no h5py";
   dir->write("compare.py", kCompare);
   EXPECT_EQ(shell("/usr/bin/python3 " + dir->path() + "/compare.py " + dir->path() + "/long/spectra.h5 " + batch +

@@ -2,6 +2,8 @@
 
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <iomanip>
 #include <map>
@@ -497,3 +499,115 @@ TEST(BankTranslatorGraph, TheExampleGraphPrintsTheSampleBanks) {
 }
 
 }  // namespace
+
+namespace {
+
+// A run whose WORD bank holds 0..65535 over four events and whose DWORD bank
+// holds values above 2^31, with event headers that differ from event to event;
+// translated and written by the host's sinks. `headerFirst`: the writer is
+// given each MIDAS event before the strand event unpacked from it.
+class UnsignedRun {
+ public:
+  explicit UnsignedRun(bool headerFirst) {
+    std::vector<synth::Event> events{synth::beginOfRun(410, 1700000000)};
+    for (uint32_t k = 0; k < 4; ++k) {
+      std::vector<uint16_t> words(16384);
+      for (uint32_t i = 0; i < words.size(); ++i) words[i] = uint16_t(k * 16384 + i);
+      synth::Event e = eventOf({wordBank("WRDU", words), synth::dwordBank("DWRD", {0xfffffff0u + k, k})}, true);
+      e.id = uint16_t(1 + k % 2);
+      e.triggerMask = uint16_t(0x8000 >> k);
+      e.serial = 100 + k;
+      e.timeStamp = 1700000001 + 7 * k;
+      events.push_back(e);
+    }
+    events.push_back(synth::endOfRun(410, 1700000100, 4));
+    this->events = events;
+    std::string error;
+    EXPECT_TRUE(synth::writeRun(run, events, false, synth::Damage::None, error)) << error;
+    const std::string midas = "connect in.event h5.midas\n";
+    const std::string graph = dir.write(
+        "unsigned.tarn",
+        "node in RunFile\nnode bt BankTranslator\nnode odb OdbStrandMapper\nnode h5 Hdf5Writer\n"
+        "node hist Histogrammer\n"
+        "set in.file " + run + "\nset bt.banks WRDU DWRD\nset bt.WRDU Word\nset bt.DWRD Dword\n"
+        "set odb.inputs mask\nset odb.mask Mask = /Equipment/Trigger/Settings/Channel mask[*]\n"
+        "set h5.file " + h5 + "\nset hist.prefix " + dir.path() + "/r\nset hist.properties Word\nset hist.bins Word:1024:0:65536\n" +
+        (headerFirst ? midas : "") + "connect in.event bt.mevent\n" + (headerFirst ? "" : midas) +
+        "connect in.bor odb.odb\nconnect bt.fevent h5.fevent\nconnect odb.fevent h5.fevent\n"
+        "connect bt.fevent hist.fevent\nconnect in.eor hist.eor\nstart in\n");
+    result = tarntest::runTarn({"run", graph, "--no-progress"});
+  }
+
+  tarntest::TempDir dir;
+  const std::string run = dir.path() + "/run00410.mid";
+  const std::string h5 = dir.path() + "/out.h5";
+  std::vector<synth::Event> events;
+  tarntest::RunResult result;
+};
+
+bool havePythonH5py() { return std::system("/usr/bin/python3 -c 'import h5py' >/dev/null 2>&1") == 0; }
+
+// Runs `script` with the HDF5 file as its argument; its output, or "failed: ..." when it fails.
+std::string python(const UnsignedRun& r, const std::string& script) {
+  const std::string path = r.dir.write("check.py", "import sys, h5py, numpy as np\nf = h5py.File(sys.argv[1], 'r')\n" + script);
+  const std::string out = r.dir.path() + "/check.out";
+  const int status = std::system(("/usr/bin/python3 " + path + " " + r.h5 + " >" + out + " 2>&1").c_str());
+  return (status == 0 ? "" : "failed: ") + tarntest::contentOf(out);
+}
+
+}  // namespace
+
+TEST(BankTranslatorSinks, UnsignedWordsReachTheFilesAndSpectraAsUnsignedNumbers) {
+  if (!havePythonH5py()) GTEST_SKIP() << "/usr/bin/python3 has no h5py";
+  UnsignedRun r(true);
+  ASSERT_EQ(r.result.status, 0) << r.result.err;
+  EXPECT_EQ(python(r,
+                   "w, d, m = f['Word/values'], f['Dword/values'], f['Mask/values']\n"
+                   "print(w.dtype, d.dtype, m.dtype, f['Word'].attrs['type'])\n"
+                   "print((w[:] == np.arange(65536)).all(), list(d[:]), list(m[:]))\n"),
+            "uint16 uint32 uint32 vector<uint16>\nTrue [4294967280, 0, 4294967281, 1, 4294967282, 2, "
+            "4294967283, 3] [4294967295, 0, 255]\n");
+  // Binned as the unsigned numbers: nothing below 0, everything up to 65535 inside.
+  std::istringstream csv(tarntest::contentOf(r.dir.path() + "/r_Word.csv"));
+  std::string line;
+  uint64_t inside = 0, negative = 0;
+  double top = 0;
+  std::getline(csv, line);
+  while (std::getline(csv, line)) {
+    double low = 0, high = 0;
+    unsigned long long n = 0;
+    if (std::sscanf(line.c_str(), "%lf,%lf,%llu", &low, &high, &n) != 3 || std::isinf(low) || std::isinf(high)) continue;
+    inside += n;
+    if (low < 0) negative += n;
+    top = high;
+  }
+  EXPECT_EQ(inside, 65536u);
+  EXPECT_EQ(negative, 0u);
+  EXPECT_GE(top, 65536.0);
+  EXPECT_NE(r.result.out.find("r_Word.csv, .png: 65536 entries, mean 32767.5,"), std::string::npos) << r.result.out;
+}
+
+// Each ordinary event's header lines up with the strand event unpacked from it,
+// whichever of the two the writer is given first; the begin of run gives the run number.
+TEST(BankTranslatorSinks, EventHeadersAndTheRunNumberMatchTheRunFile) {
+  if (!havePythonH5py()) GTEST_SKIP() << "/usr/bin/python3 has no h5py";
+  for (bool headerFirst : {true, false}) {
+    UnsignedRun r(headerFirst);
+    ASSERT_EQ(r.result.status, 0) << r.result.err;
+    std::ostringstream expected;
+    expected << "410 " << r.run << "\n";
+    for (size_t k = 1; k + 1 < r.events.size(); ++k) {
+      const synth::Event& e = r.events[k];
+      // Writer event 0 is the ODB mapper's, sent at the begin of run.
+      expected << k << " " << k << " " << e.id << " " << e.triggerMask << " " << e.serial << " " << e.timeStamp << "\n";
+    }
+    EXPECT_EQ(python(r,
+                     "print(f.attrs['run_number'], f.attrs['run_file'])\n"
+                     "g = {k: f['midas_' + k] for k in ('event_id', 'trigger_mask', 'serial_number', 'time_stamp')}\n"
+                     "for i, e in enumerate(g['event_id']['event'][:]):\n"
+                     "    w = f['Word/event'][:]\n"
+                     "    print(e, w[list(w).index(e)] if e in w else -1, *(int(g[k]['values'][i]) for k in g))\n"),
+              expected.str())
+        << (headerFirst ? "header first" : "strand event first");
+  }
+}

@@ -2,11 +2,14 @@
 #include <sys/stat.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <fstream>
 #include <limits>
 #include <numeric>
+#include <set>
 #include <sstream>
 
+#include "AxisTicks.h"
 #include "StrandEvent.h"
 #include "TarnTest.h"
 
@@ -174,6 +177,28 @@ TEST_F(HistogrammerTest, UnwritablePrefixIsReportedAndNothingElseHappens) {
   }
   EXPECT_NE(testing::internal::GetCapturedStderr().find("h: cannot write " + dir.path() + "/no/such/dir/h_X.csv"),
             std::string::npos);
+}
+
+// The plots' tick labels read differently however narrow the range is, say
+// the number each tick stands at, and fit side by side on the axis.
+TEST(AxisTicks, LabelsAreDistinctWhereTheRangeIsNarrow) {
+  const std::pair<double, double> ranges[] = {{1000.0, 1000.5}, {1e6, 1e6 + 20}, {1e12, 1e12 + 0.2},
+                                              {-32768, 32768},  {0, 1e-6},       {-1e-3, 1e-3}};
+  for (const auto& r : ranges) {
+    const hist::AxisTicks t = hist::axisTicks(r.first, r.second);
+    const std::vector<double> values = hist::tickValues(t, r.first, r.second);
+    EXPECT_GE(values.size(), 2u) << r.first;
+    std::set<std::string> labels;
+    size_t width = 0;
+    for (double v : values) {
+      const std::string label = t.label(v);
+      labels.insert(label);
+      width += label.size() + 2;
+      EXPECT_NEAR(std::strtod(label.c_str(), nullptr), v, t.step / 2) << label;
+    }
+    EXPECT_EQ(labels.size(), values.size()) << r.first << " to " << r.second;
+    EXPECT_LE(width, 52u) << r.first;
+  }
 }
 
 }  // namespace
