@@ -67,7 +67,11 @@ bool prepareGraph(const RunOptions& options, ModuleLoader& loader, GraphPlan& pl
   std::stable_sort(problems.begin(), problems.end(),
                    [](const GraphProblem& a, const GraphProblem& b) { return a.line < b.line; });
   for (const GraphProblem& p : problems) std::cerr << file << ":" << p.line << ": " << p.message << "\n";
-  return problems.empty() && !badOverride;
+  bool anyStart = false;
+  for (const GraphStatement& st : plan.statements) anyStart |= st.kind == GraphStatement::Start;
+  if (!anyStart && problems.empty())
+    std::cerr << "tarn: " << file << " starts no node ('start NAME' starts the source NAME); nothing would run\n";
+  return problems.empty() && !badOverride && anyStart;
 }
 
 bool buildGraph(Graph& graph, const GraphPlan& plan, std::string& message) {

@@ -7,6 +7,7 @@
 #include <iostream>
 
 #include "HostFailure.h"
+#include "NoRunFile.h"
 #include "Plugin.h"
 #include "TMidasEvent.h"
 
@@ -48,7 +49,7 @@ void RunFile::setFollow(void* value) {
 }
 
 void RunFile::setFilename(void* value) {
-  if (value) openFile(*static_cast<std::string*>(value));
+  if (value) anyOpened = openFile(*static_cast<std::string*>(value));  // a file asked for later must open
 }
 
 // The name as given, in the data directory, then the other gzip variant of
@@ -68,6 +69,7 @@ bool RunFile::openFile(const std::string& fname) {
   endOfRunSent = false;
   if (ok) growth.watch(reader.GetFilename());
   anyOpened |= ok;
+  if (ok) tellHostTheRunFile(name, reader.GetFilename());
   if (ok)
     std::cout << name << ": RunFile \"" << reader.GetFilename() << "\" opened." << std::endl;
   else
@@ -132,7 +134,9 @@ void RunFile::Start() {
   std::cout << name << ": Running: Steps = " << steps << ", interval = " << interval << std::endl;
   // The run asked for data and no file or list ever gave any: its results are
   // empty, so the host must not report it as done.
-  if (!fileOpen && !anyOpened) tellHostTheRunFailed();
+  if (!fileOpen && !anyOpened)
+    tellHostTheRunFailed(name, "no run file opened: " + whyNoRunFile(inputs[2].setting, inputs[3].setting,
+                                                                     listFile.is_open(), dataDir));
   running = true;
   growth.rearm();
   TMidasEvent event;

@@ -6,8 +6,29 @@
 
 #include <dlfcn.h>
 
+#include <string>
+
 inline void tellHostTheRunFailed() {
   using Call = void (*)();
   static const Call call = reinterpret_cast<Call>(::dlsym(RTLD_DEFAULT, "tarn_run_failed"));
   if (call) call();
+}
+
+// The same with the reason, for a host that names it on its error stream
+// (tarn_run_failed_because); one without it only counts the failure.
+inline void tellHostTheRunFailed(const std::string& node, const std::string& reason) {
+  using Call = void (*)(const char*, const char*);
+  static const Call call = reinterpret_cast<Call>(::dlsym(RTLD_DEFAULT, "tarn_run_failed_because"));
+  if (call)
+    call(node.c_str(), reason.c_str());
+  else
+    tellHostTheRunFailed();
+}
+
+// Which run file a source reads now, for a host that shows how far it got
+// (tarn_source_file); nothing in a host without it.
+inline void tellHostTheRunFile(const std::string& node, const std::string& path) {
+  using Call = void (*)(const char*, const char*);
+  static const Call call = reinterpret_cast<Call>(::dlsym(RTLD_DEFAULT, "tarn_source_file"));
+  if (call) call(node.c_str(), path.c_str());
 }
