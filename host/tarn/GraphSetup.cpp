@@ -67,14 +67,18 @@ bool prepareGraph(const RunOptions& options, ModuleLoader& loader, GraphPlan& pl
   std::stable_sort(problems.begin(), problems.end(),
                    [](const GraphProblem& a, const GraphProblem& b) { return a.line < b.line; });
   for (const GraphProblem& p : problems) std::cerr << file << ":" << p.line << ": " << p.message << "\n";
-  bool anyStart = false;
-  for (const GraphStatement& st : plan.statements) anyStart |= st.kind == GraphStatement::Start;
-  if (!anyStart && problems.empty())
-    std::cerr << "tarn: " << file << " starts no node ('start NAME' starts the source NAME); nothing would run\n";
-  return problems.empty() && !badOverride && anyStart;
+  return problems.empty() && !badOverride;
 }
 
 bool buildGraph(Graph& graph, const GraphPlan& plan, std::string& message) {
+  if (!buildNodes(graph, plan, message)) return false;
+  for (const GraphStatement& st : plan.statements)
+    if (st.kind == GraphStatement::Start) return true;
+  message = "tarn: " + plan.file + " starts no node ('start NAME' starts the source NAME); nothing would run";
+  return false;
+}
+
+bool buildNodes(Graph& graph, const GraphPlan& plan, std::string& message) {
   std::string error;
   auto at = [&](int line) {
     message = plan.file + ":" + std::to_string(line) + ": " + error;

@@ -11,6 +11,7 @@
 #include "GraphSetup.h"
 #include "LiveSession.h"
 #include "ModuleLoader.h"
+#include "OutputTee.h"
 #include "Monitor.h"
 #include "QuietStdout.h"
 #include "RunStatus.h"
@@ -55,6 +56,10 @@ int runGraph(const RunOptions& options) {
     std::cerr << "tarn: serving " << live->url() << "\n";
   }
 
+  // A terminal shows a line printed at every event once, and its count at the end.
+  std::unique_ptr<live::OutputTee> terminal;
+  if (!live && ::isatty(1)) terminal.reset(new live::OutputTee);
+
   graph.initAll();
   uint64_t events = 0;
   std::string startError;
@@ -79,6 +84,7 @@ int runGraph(const RunOptions& options) {
   graph.destroyAll();
   const int signal = monitor->stoppedBy();
   std::cout.flush();
+  terminal.reset();
   if (live) {
     // Lingering ends with Ctrl-C, which is not the run's own stop.
     live->showFinal();
