@@ -291,3 +291,14 @@ TEST(TarnRun, TheSynthesisedModulesUnpackWithoutWarnings) {
     else EXPECT_EQ(warnings, 0u) << r.out.substr(0, 2000);
   }
 }
+
+// The progress line of a run file tells its run number, the file and how far it is read.
+TEST(TarnRun, ProgressShowsTheRunFileAndHowFarItIsRead) {
+  tarntest::TempDir dir;
+  const std::string run = synthRun(dir, "run00007.mid.gz", "--modules --run 7 --events 400");
+  const std::string g = dir.write("read.tarn", "node in RunFile\nset in.interval 0.002\nset in.file " + run + "\nstart in\n");
+  auto r = runTarn({"run", "--progress", g});
+  EXPECT_EQ(r.status, 0) << r.err;
+  const std::regex line("in: [0-9]+ events, [0-9.]+ s, [0-9]+ events/s, run 7 \\(" + run + "\\), [0-9]+%");
+  EXPECT_TRUE(std::regex_search(r.err, line)) << r.err;
+}
