@@ -1,5 +1,7 @@
 #include "RunState.h"
 
+#include "RunNumber.h"
+#include "SourceFile.h"
 #include "TarnBase.h"
 
 namespace live {
@@ -38,6 +40,12 @@ Status RunState::now() const {
                    : started ? std::chrono::duration<double>(Clock::now() - start).count() : 0;
   s.rate = s.seconds > 0 ? double(s.events) / s.seconds : 0;
   s.source = lastSource;
+  s.file = sourceFile(lastSource);
+  if (s.file != numberedFile) {  // read once per file, not at every poll
+    numberedFile = s.file;
+    number = runNumberOf(s.file);
+  }
+  s.run = number;
   return s;
 }
 

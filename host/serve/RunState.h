@@ -17,6 +17,8 @@ struct Status {
   double seconds = 0;   // since the first source started
   double rate = 0;      // events per second over that time
   std::string source;   // the running source, or the last one that ran
+  std::string file;     // the run file it reads, as it named it ("" when none)
+  long run = -1;        // that file's run number (-1: not known)
 };
 
 class RunState {
@@ -39,6 +41,8 @@ class RunState {
   bool started = false, done = false;
   Clock::time_point start;
   double endSeconds = 0;
+  mutable std::string numberedFile;  // the file whose run number was read last
+  mutable long number = -1;
 };
 
 }  // namespace live
