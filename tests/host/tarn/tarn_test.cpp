@@ -1,6 +1,11 @@
 // The runner as a user meets it: commands, graph errors, runs and Ctrl-C.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <pty.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <cstdlib>
 #include <regex>
 #include <sstream>
@@ -301,4 +306,31 @@ TEST(TarnRun, ProgressShowsTheRunFileAndHowFarItIsRead) {
   EXPECT_EQ(r.status, 0) << r.err;
   const std::regex line("in: [0-9]+ events, [0-9.]+ s, [0-9]+ events/s, run 7 \\(" + run + "\\), [0-9]+%");
   EXPECT_TRUE(std::regex_search(r.err, line)) << r.err;
+}
+
+// On a terminal a warning of every event shows once as it comes and once at
+// the end with its count, instead of scrolling everything else away.
+TEST(TarnRun, ATerminalShowsARepeatedLineOnceAndItsCount) {
+  tarntest::TempDir dir;
+  const std::string run = synthRun(dir, "noisy.mid", "--modules --noise 1 --events 400");
+  const std::string g = dir.write("t.tarn", "node in RunFile\nnode cu CompositeUnpacker\nset in.file " + run +
+                                                "\nconnect in.event cu.event\nstart in\n");
+  int master = -1, slave = -1;
+  ASSERT_EQ(::openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
+  const int err = ::open("/dev/null", O_WRONLY);
+  const pid_t pid = tarntest::startTarn({"run", g}, slave, err);
+  ::close(slave);
+  ::close(err);
+  std::string out;
+  char buffer[4096];
+  for (ssize_t n; (n = ::read(master, buffer, sizeof buffer)) > 0;) out.append(buffer, size_t(n));
+  ::close(master);
+  int status = 0;
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  size_t shown = 0;
+  for (size_t at = out.find("Not valid datum"); at != std::string::npos; at = out.find("Not valid datum", at + 1))
+    ++shown;
+  EXPECT_EQ(shown, 2u) << out.substr(0, 3000);
+  EXPECT_TRUE(std::regex_search(out, std::regex("Not valid datum\r?\n\\.\\.\\. and [1-9][0-9,]* more like it"))) << out;
 }
