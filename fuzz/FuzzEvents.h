@@ -36,6 +36,7 @@ inline std::vector<std::vector<uint8_t>> moduleEventSeeds(uint32_t events, bool 
     spec.events = events;
     spec.bank32 = bank32;
     spec.modules = true;
+    spec.noise = 1;  // the unusual module words are worth fuzzing from too
     for (uint32_t i = 0; i < spec.events; ++i)
       for (bool swapped : {false, true})
         if (!swapped || alsoSwapped)

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <map>
 
+#include "BaseStart.h"
 #include "DeliveryRound.h"
 
 TarnBase::Input::Input(const std::string& name_, Handler handler_, tarn_type type_,
@@ -267,7 +268,14 @@ void TarnBase::SendOutput(Output& output, void* value) {
   for (size_t i = 0; i < n; ++i) receivers[i]->deliver(static_cast<int>(receiverInputs[i]), value);
 }
 
-void TarnBase::Start() {}
+namespace {
+thread_local const TarnBase* lastBaseStart = nullptr;
+}
+
+void clearBaseStart() { lastBaseStart = nullptr; }
+bool startWasBase(const TarnBase* node) { return node && lastBaseStart == node; }
+
+void TarnBase::Start() { lastBaseStart = this; }
 void TarnBase::Stop() { running = false; }
 
 void TarnBase::SetPosition(float x, float y) { posX = x, posY = y; }

@@ -3,6 +3,8 @@
 
 #include <cstdlib>
 
+#include "BaseStart.h"
+#include "RunStatus.h"
 #include "TarnBase.h"
 
 Graph::Graph(ModuleLoader& l) : loader(l), current(nullptr) {}
@@ -89,9 +91,14 @@ bool Graph::set(const std::string& nodeName, const std::string& port, const std:
     return false;
   }
   const int type = n->inputs[k].type;
+  const unsigned rejectedBefore = tarn_settings_rejected();
   if (!n->SetInput(k, text)) {
     error = "cannot set " + nodeName + "." + port + ": '" + text + "' is not a valid " +
             tarn_type_label(type) + " value";
+    return false;
+  }
+  if (tarn_settings_rejected() != rejectedBefore) {  // the node has said why
+    error = "cannot set " + nodeName + "." + port + ": " + nodeName + " does not take '" + text + "'";
     return false;
   }
   return true;
@@ -138,11 +145,17 @@ bool Graph::start(const std::string& nodeName, std::string& error) {
     error = "no node '" + nodeName + "'";
     return false;
   }
+  clearBaseStart();
   current.store(n);
   n->Start();
-  std::lock_guard<std::mutex> hold(runningLock);  // no other thread still holds the node
-  current.store(nullptr);
-  return true;
+  {
+    std::lock_guard<std::mutex> hold(runningLock);  // no other thread still holds the node
+    current.store(nullptr);
+  }
+  if (!startWasBase(n)) return true;
+  const std::string type = n->GetHandle() ? n->GetHandle()->type : std::string("?");
+  error = nodeName + " (" + type + ") is no source: it cannot be started";
+  return false;
 }
 
 void Graph::stopRunning() {

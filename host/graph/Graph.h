@@ -31,6 +31,7 @@ class Graph {
   // results then); the graph is empty afterwards.
   void destroyAll();
   // Starts the node; while it runs, `runningNode()` names it so Stop can reach it.
+  // False when there is no such node, or it is no source (it has no Start).
   bool start(const std::string& node, std::string& error);
   // Stops the source that is running now, if any (callable from another thread).
   void stopRunning();

@@ -1,5 +1,6 @@
 #include "RunState.h"
 
+#include "RunRecord.h"
 #include "TarnBase.h"
 
 namespace live {
@@ -38,6 +39,8 @@ Status RunState::now() const {
                    : started ? std::chrono::duration<double>(Clock::now() - start).count() : 0;
   s.rate = s.seconds > 0 ? double(s.events) / s.seconds : 0;
   s.source = lastSource;
+  s.file = sourceFile(lastSource);
+  s.run = s.file.empty() ? -1 : currentRun().number;
   return s;
 }
 

@@ -17,6 +17,8 @@ struct Status {
   double seconds = 0;   // since the first source started
   double rate = 0;      // events per second over that time
   std::string source;   // the running source, or the last one that ran
+  std::string file;     // the run file it reads, as it named it ("" when none)
+  long run = -1;        // the run its begin-of-run event named (-1: not known)
 };
 
 class RunState {

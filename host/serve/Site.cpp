@@ -102,6 +102,10 @@ Answer Site::status() const {
   appendNumber(out, s.rate);
   out += ",\"source\":";
   appendString(out, s.source);
+  out += ",\"file\":";
+  appendString(out, s.file);
+  out += ",\"run\":";
+  out += s.run >= 0 ? std::to_string(s.run) : std::string("null");
   out += '}';
   return Answer{200, kJson, out};
 }

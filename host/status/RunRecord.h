@@ -7,8 +7,8 @@
 #include <vector>
 
 extern "C" {
-// A run file was opened for reading (its path as opened).
-__attribute__((visibility("default"))) void tarn_run_file_opened(const char* path);
+// A source node began to read a run file (its path as opened).
+__attribute__((visibility("default"))) void tarn_source_file(const char* node, const char* path);
 // A begin-of-run event was read: its serial number is the run number.
 __attribute__((visibility("default"))) void tarn_run_began(unsigned run);
 }
@@ -20,3 +20,7 @@ struct RunRecord {
 
 // What was reported since the process began.
 RunRecord currentRun();
+
+// The file the node named last, or "" when it named none (the runner's
+// progress line and the live page show it).
+__attribute__((visibility("default"))) std::string sourceFile(const std::string& node);

@@ -96,7 +96,12 @@ int runTask(int task, const std::string& dir) {
   options.progress = 0;
   if (runLocally(batch, {task}, options)) return 130;
   nlohmann::json s = readStatus(batch, batch.runs[task]);
-  return !s.is_null() && s.value("state", "") == "done" ? 0 : 1;
+  if (!s.is_null() && s.value("state", "") == "done") return 0;
+  const std::string state = s.is_null() ? "not recorded" : s.value("state", "?");
+  const std::string reason = s.is_null() ? "" : s.value("reason", "");
+  std::cerr << "tarn batch: run " << batch.runs[task].run << " " << state
+            << (reason.empty() ? "" : ": " + reason) << "\n";
+  return 1;
 }
 
 }  // namespace

@@ -85,7 +85,10 @@ int submitToSlurm(const Batch& batch, const std::vector<int>& todo, int jobs, bo
   for (std::string& a : args) argv.push_back(&a[0]);
   argv.push_back(nullptr);
   int pipeFds[2];
-  if (::pipe(pipeFds) != 0) return 1;
+  if (::pipe(pipeFds) != 0) {
+    std::fprintf(stderr, "tarn batch: cannot start sbatch: %s\n", std::strerror(errno));
+    return 1;
+  }
   std::fflush(stderr);
   pid_t pid = ::fork();
   if (pid == 0) {

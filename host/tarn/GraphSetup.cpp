@@ -72,6 +72,14 @@ bool prepareGraph(const RunOptions& options, ModuleLoader& loader, GraphPlan& pl
 }
 
 bool buildGraph(Graph& graph, const GraphPlan& plan, std::string& message) {
+  if (!buildNodes(graph, plan, message)) return false;
+  for (const GraphStatement& st : plan.statements)
+    if (st.kind == GraphStatement::Start) return true;
+  message = "tarn: " + plan.file + " starts no node ('start NAME' starts the source NAME); nothing would run";
+  return false;
+}
+
+bool buildNodes(Graph& graph, const GraphPlan& plan, std::string& message) {
   std::string error;
   auto at = [&](int line) {
     message = plan.file + ":" + std::to_string(line) + ": " + error;

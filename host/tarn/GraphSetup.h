@@ -24,5 +24,7 @@ struct GraphPlan {
 bool prepareGraph(const RunOptions& options, ModuleLoader& loader, GraphPlan& plan);
 
 // Makes the nodes, gives the settings (file, then command line) and connects;
-// stops at the first mistake and returns false with its message line.
+// stops at the first mistake and returns false with its message line. A graph
+// that starts no node is a mistake too: it would run nothing.
 bool buildGraph(Graph& graph, const GraphPlan& plan, std::string& message);
+bool buildNodes(Graph& graph, const GraphPlan& plan, std::string& message);

@@ -2,17 +2,46 @@
 // ordinary thread rather than a signal handler.
 #include "Monitor.h"
 
+#include <dirent.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <climits>
 #include <cstdio>
+#include <cstdlib>
+#include <fstream>
 
+#include "BatchProgress.h"
 #include "Graph.h"
+#include "RunRecord.h"
 #include "TarnBase.h"
 
 namespace {
 using Clock = std::chrono::steady_clock;
+
+// How far this process has read the file at `real` (a resolved path): the
+// position of a descriptor open on it (compressed runs are read through one),
+// or the end of the furthest window mapped (plain runs).
+uint64_t bytesReadHere(const std::string& real) {
+  uint64_t bytes = bytesMapped(::getpid(), real);
+  DIR* fds = ::opendir("/proc/self/fd");
+  if (!fds) return bytes;
+  while (const dirent* e = ::readdir(fds)) {
+    char target[PATH_MAX];
+    const std::string link = std::string("/proc/self/fd/") + e->d_name;
+    const ssize_t n = ::readlink(link.c_str(), target, sizeof target - 1);
+    if (n <= 0 || real.compare(0, std::string::npos, target, size_t(n)) != 0) continue;
+    std::ifstream info(std::string("/proc/self/fdinfo/") + e->d_name);
+    std::string key;
+    unsigned long long pos = 0;
+    if (info >> key >> pos && key == "pos:") bytes = std::max<uint64_t>(bytes, pos);
+  }
+  ::closedir(fds);
+  return bytes;
+}
 
 sigset_t runSignals() {
   sigset_t set;
@@ -104,8 +133,33 @@ void Monitor::run() {
   }
 }
 
+std::string Monitor::fileProgress(const std::string& source, double seconds) {
+  const std::string file = sourceFile(source);
+  if (file.empty()) return "";
+  const long runNumber = currentRun().number;
+  std::string text = runNumber >= 0 ? ", run " + std::to_string(runNumber) + " (" + file + ")" : ", " + file;
+  char* real = ::realpath(file.c_str(), nullptr);
+  struct stat st;
+  if (!real || ::stat(real, &st) != 0 || st.st_size <= 0) {
+    std::free(real);
+    return text;
+  }
+  const uint64_t size = uint64_t(st.st_size), bytes = std::min(bytesReadHere(real), size);
+  std::free(real);
+  char part[80];
+  std::snprintf(part, sizeof part, ", %.0f%%", 100.0 * double(bytes) / double(size));
+  text += part;
+  if (bytes > 0 && bytes < size) {
+    const long s = static_cast<long>(seconds * double(size - bytes) / double(bytes) + 0.5);
+    std::snprintf(part, sizeof part, ", %ldh%02ldm%02lds left", s / 3600, s / 60 % 60, s % 60);
+    text += part;
+  }
+  return text;
+}
+
 void Monitor::drawProgress(const std::string& source, unsigned long long sent, double seconds) {
-  std::fprintf(stderr, "\r\033[K%s: %llu events, %.1f s, %.0f events/s", source.c_str(),
-               sent, seconds, seconds > 0 ? sent / seconds : 0.0);
+  const std::string file = fileProgress(source, seconds);
+  std::fprintf(stderr, "\r\033[K%s: %llu events, %.1f s, %.0f events/s%s", source.c_str(),
+               sent, seconds, seconds > 0 ? sent / seconds : 0.0, file.c_str());
   std::fflush(stderr);
 }

@@ -30,6 +30,8 @@ class Monitor {
  private:
   void run();
   void drawProgress(const std::string& source, unsigned long long sent, double seconds);
+  // ", run 42 (FILE), 45%, 0h01m10s left" for the run file the source reads, or "".
+  std::string fileProgress(const std::string& source, double seconds);
 
   Graph& graph;
   bool progress;

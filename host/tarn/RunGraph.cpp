@@ -11,6 +11,7 @@
 #include "GraphSetup.h"
 #include "LiveSession.h"
 #include "ModuleLoader.h"
+#include "OutputTee.h"
 #include "Monitor.h"
 #include "QuietStdout.h"
 #include "RunStatus.h"
@@ -55,11 +56,13 @@ int runGraph(const RunOptions& options) {
     std::cerr << "tarn: serving " << live->url() << "\n";
   }
 
+  // A terminal shows a line printed at every event once, and its count at the end.
+  std::unique_ptr<live::OutputTee> terminal;
+  if (!live && ::isatty(1)) terminal.reset(new live::OutputTee);
+
   graph.initAll();
-  bool anyStart = false;
-  for (const GraphStatement& st : plan.statements) anyStart |= st.kind == GraphStatement::Start;
-  if (!anyStart) std::cerr << "tarn: " << plan.file << " starts no node; nothing ran\n";
   uint64_t events = 0;
+  std::string startError;
   for (const GraphStatement& st : plan.statements) {
     if (st.kind != GraphStatement::Start) continue;
     if (monitor->interrupted()) break;
@@ -67,9 +70,13 @@ int runGraph(const RunOptions& options) {
     const uint64_t before = source ? source->SentCount() : 0;
     std::string error;
     if (live) live->sourceStarting(source);
-    graph.start(st.node, error);
+    const bool started = graph.start(st.node, error);
     if (live) live->sourceEnded();
     if (source) events += source->SentCount() - before;
+    if (!started) {
+      startError = plan.file + ":" + std::to_string(st.line) + ": " + error;
+      break;
+    }
   }
   if (live) live->runEnded();  // the final snapshots, while the nodes are there
   // The nodes write their last results as they go; a signal meanwhile still
@@ -77,6 +84,7 @@ int runGraph(const RunOptions& options) {
   graph.destroyAll();
   const int signal = monitor->stoppedBy();
   std::cout.flush();
+  terminal.reset();
   if (live) {
     // Lingering ends with Ctrl-C, which is not the run's own stop.
     live->showFinal();
@@ -85,6 +93,12 @@ int runGraph(const RunOptions& options) {
   }
   monitor.reset();
   Monitor::writeCount(options.countsFd, events);
+  if (!startError.empty()) {
+    std::cerr << startError << "\n";
+    return kGraphError;
+  }
+  // What the nodes did not say on stderr themselves.
+  for (const std::string& reason : runFailureReasons()) std::cerr << "tarn: " << reason << "\n";
   // A result that was not written outweighs the stop: the run is not complete.
   if (tarn_run_failures() > 0) return kFailed;
   return signal ? 128 + signal : kOk;

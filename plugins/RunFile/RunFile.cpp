@@ -8,6 +8,7 @@
 
 #include "HostFailure.h"
 #include "HostRun.h"
+#include "NoRunFile.h"
 #include "Plugin.h"
 #include "TMidasEvent.h"
 
@@ -49,7 +50,7 @@ void RunFile::setFollow(void* value) {
 }
 
 void RunFile::setFilename(void* value) {
-  if (value) openFile(*static_cast<std::string*>(value));
+  if (value) anyOpened = openFile(*static_cast<std::string*>(value));  // a file asked for later must open
 }
 
 // The name as given, in the data directory, then the other gzip variant of
@@ -134,7 +135,9 @@ void RunFile::Start() {
   std::cout << name << ": Running: Steps = " << steps << ", interval = " << interval << std::endl;
   // The run asked for data and no file or list ever gave any: its results are
   // empty, so the host must not report it as done.
-  if (!fileOpen && !anyOpened) tellHostTheRunFailed();
+  if (!fileOpen && !anyOpened)
+    tellHostTheRunFailed(name, "no run file opened: " + whyNoRunFile(inputs[2].setting, inputs[3].setting,
+                                                                     listFile.is_open(), dataDir));
   running = true;
   growth.rearm();
   TMidasEvent event;
@@ -142,7 +145,7 @@ void RunFile::Start() {
   while ((steps <= 0 || count < steps) && running && fileOpen) {
     if (reader.ReadInPlace(&event)) {
       // Named once read from: a file opened and then replaced by a list's was never the run's.
-      if (!fileReported) tellHostTheRunFile(reader.GetFilename());
+      if (!fileReported) tellHostTheRunFile(name, reader.GetFilename());
       fileReported = true;
       switch (event.GetEventId()) {
         case 0x8000:

@@ -1,6 +1,7 @@
 // The live page in a real browser: headless Chromium loads it while a paced
 // graph runs, finds one plot per histogram named after its property, sees the
-// event count grow, logs no console error, and leaves a screenshot.
+// event count grow, switches a plot to a log scale and back, logs no console
+// error, and leaves a screenshot.
 // usage: node live_page.cjs TARN WEB_DIR SCREENSHOT
 'use strict';
 const { spawn } = require('child_process');
@@ -77,7 +78,7 @@ async function main() {
     for (const h of list) {
       const plot = page.locator(`.plot[data-property="${h.property}"]`);
       await plot.locator('canvas').first().waitFor({ timeout: 10000 });
-      const title = (await plot.locator('h3').textContent()).trim();
+      const title = (await plot.locator('h3 .name').textContent()).trim();
       if (title !== h.property) fail(`plot of ${h.property} is titled '${title}'`);
     }
     const plots = await page.locator('.plot').count();
@@ -93,6 +94,22 @@ async function main() {
     const state = (await page.locator('#state').textContent()).trim();
     if (state !== 'running') fail(`state shows '${state}'`);
     await until('the output pane', async () => (await page.locator('#output').textContent()).length > 0, 5000);
+
+    // The log switch rebuilds the plot with a log count axis, and back.
+    const weight = page.locator('.plot[data-property="Weight"]');
+    if ((await weight.getAttribute('data-scale')) !== 'linear') fail('the Weight plot does not start linear');
+    await weight.locator('input.log').check();
+    await until('a log scale', async () => (await weight.getAttribute('data-scale')) === 'log', 3000);
+    await weight.locator('canvas').first().waitFor({ timeout: 3000 });
+    await page.locator('.plot[data-property="Serial"] canvas').first().waitFor({ timeout: 3000 });
+    if ((await page.locator('.plot[data-property="Serial"]').getAttribute('data-scale')) !== 'linear')
+      fail('switching one plot to a log scale changed another');
+    await weight.locator('input.log').uncheck();
+    await until('a linear scale again', async () => (await weight.getAttribute('data-scale')) === 'linear', 3000);
+    await weight.locator('input.log').check();  // the screenshot shows one log plot
+    const edges = await page.locator('#graph path.edge').count();
+    const connections = (await (await fetch(url + 'api/graph')).json()).connections.length;
+    if (edges !== connections) fail(`the graph draws ${edges} of its ${connections} connections`);
 
     fs.mkdirSync(path.dirname(screenshot), { recursive: true });
     await page.screenshot({ path: screenshot, fullPage: true });

@@ -94,6 +94,10 @@ struct RunSpec {
   bool bank32 = false;
   bool swapped = false;  // data areas byte-swapped ("big-endian" run file)
   bool modules = false;  // ordinary events also carry module banks (ModuleBanks.h)
+  // The chance, 0 to 1, that an event's module banks also hold the unusual
+  // words a real module may write (error, not-valid and undefined words,
+  // buffer and TDC overflows), which the unpackers warn about. 0: clean data.
+  double noise = 0;
   // Ordinary events also carry one VF48 bank per module 0 .. vf48Modules - 1
   // (ModuleBanks.h), in the MERIDAX layout when vf48Meridax is set.
   uint32_t vf48Modules = 0;

@@ -22,7 +22,11 @@ const char* kUsage =
     "  --run R        run number (default 1)\n"
     "  --seed S       seed of the event contents (default 1)\n"
     "  --bank32       32-bit bank headers instead of 16-bit ones\n"
-    "  --modules      add module banks: TDC0, ADC0, IO32, MADC, SIS0..SIS3\n"
+    "  --modules      add module banks: TDC0, ADC0, IO32, MADC, SIS0..SIS3, holding\n"
+    "                 valid data only\n"
+    "  --noise RATE   with --modules: a fraction RATE (0 to 1) of the events also\n"
+    "                 holds unusual module words (error, not-valid and undefined\n"
+    "                 words, buffer and TDC overflows) that the unpackers warn of\n"
     "  --vf48 N       add one VF48 bank per module 0..N-1 (N up to 100)\n"
     "  --vf48-layout KIND  standard (banks VF00..) or meridax (banks VM00..,\n"
     "                 module in the channel headers); default standard\n"
@@ -149,6 +153,13 @@ int main(int argc, char** argv) {
       if (!text) return usageError("--fill needs a number");
       if (!parseCount(text, fillTo) || fillTo > 65536)
         return usageError(std::string("--fill: not a number in 0..65536: '") + text + "'");
+    } else if (arg == "--noise") {
+      const char* text = value(arg.c_str());
+      char* end = nullptr;
+      const double rate = text ? std::strtod(text, &end) : -1;
+      if (!text || end == text || *end || !(rate >= 0 && rate <= 1))
+        return usageError("--noise needs a fraction of events from 0 to 1");
+      spec.noise = rate;
     } else if (arg == "--modules") {
       spec.modules = true;
     } else if (arg == "--bank32") {

@@ -131,9 +131,10 @@ class Hdf5Writer : public TarnBase {
   // Both apply from the next file opened.
   void setCompression(void* v) {
     const std::string& text = *static_cast<std::string*>(v);
-    if (!h5out::parseCompression(text, compression))
-      std::cerr << name << ": compression '" << text << "' is not fast, small, none or zlib1 to zlib9; "
-                << "kept at the one before\n";
+    if (h5out::parseCompression(text, compression)) return;
+    std::cerr << name << ": compression '" << text << "' is not fast, small, none or zlib1 to zlib9; "
+              << "kept at the one before\n";
+    tarn_setting_rejected();
   }
 
   void setThreads(void* v) {

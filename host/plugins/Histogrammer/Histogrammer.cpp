@@ -115,19 +115,23 @@ class Histogrammer : public TarnBase {
     for (const std::string& s : *static_cast<std::vector<std::string>*>(v)) {
       std::string property;
       std::vector<double> edges;
-      if (hist::parseOverride(s, property, edges))
+      if (hist::parseOverride(s, property, edges)) {
         overrides[property] = edges;
-      else
+      } else {
         std::cerr << name << ": binning '" << s << "' is not NAME:BINS:LOW:HIGH with BINS >= 1 and LOW != HIGH; ignored\n";
+        tarn_setting_rejected();
+      }
     }
   }
   void setUnits(void* v) {
     for (const std::string& s : *static_cast<std::vector<std::string>*>(v)) {
       const size_t colon = s.rfind(':');
-      if (colon == std::string::npos || colon == 0 || colon + 1 == s.size())
+      if (colon == std::string::npos || colon == 0 || colon + 1 == s.size()) {
         std::cerr << name << ": unit '" << s << "' is not NAME:UNIT; ignored\n";
-      else
+        tarn_setting_rejected();
+      } else {
         units[s.substr(0, colon)] = s.substr(colon + 1);
+      }
     }
   }
 

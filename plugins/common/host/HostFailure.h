@@ -6,8 +6,21 @@
 
 #include <dlfcn.h>
 
+#include <string>
+
 inline void tellHostTheRunFailed() {
   using Call = void (*)();
   static const Call call = reinterpret_cast<Call>(::dlsym(RTLD_DEFAULT, "tarn_run_failed"));
   if (call) call();
+}
+
+// The same with the reason, for a host that names it on its error stream
+// (tarn_run_failed_because); one without it only counts the failure.
+inline void tellHostTheRunFailed(const std::string& node, const std::string& reason) {
+  using Call = void (*)(const char*, const char*);
+  static const Call call = reinterpret_cast<Call>(::dlsym(RTLD_DEFAULT, "tarn_run_failed_because"));
+  if (call)
+    call(node.c_str(), reason.c_str());
+  else
+    tellHostTheRunFailed();
 }

@@ -5,10 +5,13 @@
 
 #include <dlfcn.h>
 
-inline void tellHostTheRunFile(const char* path) {
-  using Call = void (*)(const char*);
-  static const Call call = reinterpret_cast<Call>(::dlsym(RTLD_DEFAULT, "tarn_run_file_opened"));
-  if (call) call(path);
+#include <string>
+
+// `node` names the source, for a host that shows how far each one got.
+inline void tellHostTheRunFile(const std::string& node, const std::string& path) {
+  using Call = void (*)(const char*, const char*);
+  static const Call call = reinterpret_cast<Call>(::dlsym(RTLD_DEFAULT, "tarn_source_file"));
+  if (call) call(node.c_str(), path.c_str());
 }
 
 inline void tellHostTheRunBegan(unsigned run) {

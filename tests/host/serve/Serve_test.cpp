@@ -14,6 +14,7 @@
 
 #include "LiveBoard.h"
 #include "LiveClient.h"
+#include "RepeatedLines.h"
 #include "RunState.h"
 #include "Site.h"
 #include "TarnTest.h"
@@ -310,3 +311,19 @@ TEST(LiveThreads, SnapshotsPublishedWhileClientsRead) {
 }
 
 }  // namespace
+
+// A warning of every event is kept once with its count; other lines keep
+// their order, and a line let go for want of room is shown again later.
+TEST(LiveOutput, RepeatedLinesAreCountedNotKept) {
+  live::RepeatedLines lines(40);
+  EXPECT_TRUE(lines.add("a: opened"));
+  for (int i = 0; i < 1039; ++i) lines.add("Not valid datum");
+  EXPECT_TRUE(lines.add(""));
+  EXPECT_TRUE(lines.add(""));  // blank lines separate events; never counted
+  EXPECT_FALSE(lines.add("a: opened"));
+  EXPECT_EQ(lines.text(), "a: opened\n... and 1 more like it\nNot valid datum\n... and 1,038 more like it\n\n\n");
+  EXPECT_EQ(lines.repeats(), "a: opened\n... and 1 more like it\nNot valid datum\n... and 1,038 more like it\n");
+  EXPECT_TRUE(lines.add(std::string(30, 'x')));  // pushes the first two out
+  EXPECT_EQ(lines.text(), "\n\n" + std::string(30, 'x') + "\n");
+  EXPECT_TRUE(lines.add("Not valid datum"));
+}

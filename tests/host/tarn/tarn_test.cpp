@@ -1,6 +1,15 @@
 // The runner as a user meets it: commands, graph errors, runs and Ctrl-C.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <pty.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <regex>
+#include <sstream>
+
 #include "TarnTest.h"
 
 namespace {
@@ -210,3 +219,118 @@ TEST(TarnRun, AKilledRunLeavesNoFileUnderAResultsName) {
 }
 
 }  // namespace
+
+namespace {
+
+std::string synthRun(const tarntest::TempDir& dir, const std::string& name, const std::string& options) {
+  const std::string path = dir.path() + "/" + name;
+  const std::string cmd = std::string(MIDAS_SYNTH_BINARY) + " " + options + " '" + path + "'";
+  EXPECT_EQ(std::system(cmd.c_str()), 0) << cmd;
+  return path;
+}
+
+}  // namespace
+
+// Each way a run ends without doing its work: its status, and a line on
+// stderr that says why, whatever the plug-ins printed on stdout.
+TEST(TarnRun, EveryFailedRunSaysWhyOnStderr) {
+  tarntest::TempDir dir;
+  const std::string run = synthRun(dir, "run.mid", "--events 3");
+  const std::string source = "node in RunFile\nnode h5 Hdf5Writer\nset h5.file " + dir.path() + "/r.h5\n";
+  const std::string reads = dir.write("reads.tarn", source + "set in.file " + run + "\nstart in\n");
+  const std::string unset = dir.write("unset.tarn", source + "start in\n");
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+    std::string err;
+  } cases[] = {
+      {{reads}, 0, ""},
+      // The graph's own file opened, but the one asked for last is not there.
+      {{reads, "-s", "in.file=" + dir.path() + "/run9.mid"}, 1,
+       "tarn: in: no run file opened: " + dir.path() + "/run9.mid not found\n"},
+      {{reads, "-s", "in.file=" + dir.path()}, 1,
+       "tarn: in: no run file opened: " + dir.path() + " is a directory\n"},
+      {{unset}, 1, "tarn: in: no run file opened: no file set\n"},
+      {{dir.write("idle.tarn", source)}, 2, "starts no node"},
+      {{dir.write("sink.tarn", source + "start h5\n")}, 2, "sink.tarn:4: h5 (Hdf5Writer) is no source"},
+      {{reads, "-s", "h5.compression=tiny"}, 2, "tarn: --set h5.compression=tiny: cannot set"},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> args = {"run"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    auto r = runTarn(args);
+    EXPECT_EQ(r.status, c.status) << c.args.back() << "\n" << r.err;
+    if (c.err.empty()) {
+      EXPECT_EQ(r.err, "");
+    } else {
+      EXPECT_NE(r.err.find(c.err), std::string::npos) << c.args.back() << "\n" << r.err;
+    }
+    if (c.status == 2) {
+      EXPECT_EQ(r.out.find("Running:"), std::string::npos);  // nothing ran
+    }
+  }
+}
+
+// The sample run goes through every module unpacker without a warning; asked
+// for noise, the same unpackers warn (so a warning would be seen).
+TEST(TarnRun, TheSynthesisedModulesUnpackWithoutWarnings) {
+  tarntest::TempDir dir;
+  const std::string graph =
+      "node in RunFile\nnode cu CompositeUnpacker\nnode tdc V1190Unpacker\nnode adc V785Unpacker\n"
+      "node io Io32Unpacker\nnode madc Mdi2Unpacker\nnode sis Sis3320Unpacker\n"
+      "set tdc.bank TDC0\nset adc.bank ADC0\nset io.bank IO32\nset madc.bank MADC\n"
+      "connect in.event cu.event\nconnect in.event tdc.event\nconnect in.event adc.event\n"
+      "connect in.event io.event\nconnect in.event madc.event\nconnect in.event sis.event\nstart in\n";
+  const std::string g = dir.write("all.tarn", graph);
+  const std::regex quiet("[a-z]+ (instantiated|initialized\\.|deleted)|in: RunFile \".*\" opened\\.|"
+                         "in: Running: .*|Stop\\(\\)");
+  for (const char* noise : {"", "--noise 0.5"}) {
+    const std::string run = synthRun(dir, "run.mid.gz", std::string("--modules --events 3000 ") + noise);
+    auto r = runTarn({"run", g, "-s", "in.file=" + run});
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::istringstream lines(r.out);
+    size_t warnings = 0;
+    for (std::string line; std::getline(lines, line);)
+      if (!std::regex_match(line, quiet)) ++warnings;
+    if (*noise) EXPECT_GT(warnings, 100u);
+    else EXPECT_EQ(warnings, 0u) << r.out.substr(0, 2000);
+  }
+}
+
+// The progress line of a run file tells its run number, the file and how far it is read.
+TEST(TarnRun, ProgressShowsTheRunFileAndHowFarItIsRead) {
+  tarntest::TempDir dir;
+  const std::string run = synthRun(dir, "run00007.mid.gz", "--modules --run 7 --events 400");
+  const std::string g = dir.write("read.tarn", "node in RunFile\nset in.interval 0.002\nset in.file " + run + "\nstart in\n");
+  auto r = runTarn({"run", "--progress", g});
+  EXPECT_EQ(r.status, 0) << r.err;
+  const std::regex line("in: [0-9]+ events, [0-9.]+ s, [0-9]+ events/s, run 7 \\(" + run + "\\), [0-9]+%");
+  EXPECT_TRUE(std::regex_search(r.err, line)) << r.err;
+}
+
+// On a terminal a warning of every event shows once as it comes and once at
+// the end with its count, instead of scrolling everything else away.
+TEST(TarnRun, ATerminalShowsARepeatedLineOnceAndItsCount) {
+  tarntest::TempDir dir;
+  const std::string run = synthRun(dir, "noisy.mid", "--modules --noise 1 --events 400");
+  const std::string g = dir.write("t.tarn", "node in RunFile\nnode cu CompositeUnpacker\nset in.file " + run +
+                                                "\nconnect in.event cu.event\nstart in\n");
+  int master = -1, slave = -1;
+  ASSERT_EQ(::openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
+  const int err = ::open("/dev/null", O_WRONLY);
+  const pid_t pid = tarntest::startTarn({"run", g}, slave, err);
+  ::close(slave);
+  ::close(err);
+  std::string out;
+  char buffer[4096];
+  for (ssize_t n; (n = ::read(master, buffer, sizeof buffer)) > 0;) out.append(buffer, size_t(n));
+  ::close(master);
+  int status = 0;
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  size_t shown = 0;
+  for (size_t at = out.find("Not valid datum"); at != std::string::npos; at = out.find("Not valid datum", at + 1))
+    ++shown;
+  EXPECT_EQ(shown, 2u) << out.substr(0, 3000);
+  EXPECT_TRUE(std::regex_search(out, std::regex("Not valid datum\r?\n\\.\\.\\. and [1-9][0-9,]* more like it"))) << out;
+}

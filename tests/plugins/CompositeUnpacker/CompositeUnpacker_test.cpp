@@ -549,6 +549,7 @@ TEST_F(CompositeTest, RunsOfSynthesisedEventsShowWhatWasWritten) {
     spec.events = 60;
     spec.seed = 3 + variant;
     spec.bank32 = variant & 1;
+    spec.noise = 1;  // the unusual words too
     Model m;
     for (uint32_t i = 0; i < spec.events && !HasFailure(); ++i) {
       synth::Event e = synth::makeEvent(spec, i);  // the plain banks of a run

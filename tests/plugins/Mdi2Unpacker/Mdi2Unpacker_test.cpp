@@ -129,6 +129,7 @@ TEST(Mdi2Unpacker, UnpacksWhatASyntheticRunWrote) {
   spec.events = 60;
   spec.seed = 11;
   spec.modules = true;
+  spec.noise = 1;  // the unusual words too
   spec.bank32 = true;
   Rig rig("Mdi2Unpacker", "MADC", "m");
   List overflow;

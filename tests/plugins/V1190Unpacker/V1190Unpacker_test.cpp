@@ -136,6 +136,7 @@ TEST(V1190Unpacker, UnpacksWhatASyntheticRunWrote) {
       synth::RunSpec spec;
       spec.events = 50;
       spec.modules = true;
+      spec.noise = 1;  // the unusual words too
       spec.bank32 = bank32;
       Rig rig("V1190Unpacker", "TDC0");
       std::string messages;

@@ -105,6 +105,7 @@ TEST(V785Unpacker, UnpacksWhatASyntheticRunWrote) {
     spec.events = 60;
     spec.seed = 3;
     spec.modules = true;
+    spec.noise = 1;  // the unusual words too
     spec.bank32 = bank32;
     Rig rig("V785Unpacker", "ADC0");
     std::string messages;

@@ -18,6 +18,10 @@ constexpr uint32_t kMadcModule = 2;
 
 ModuleContent makeModuleContent(const RunSpec& spec, uint32_t index) {
   Random r((uint64_t(spec.seed) << 32 ^ spec.run) * 0x9E3779B97F4A7C15ull + index);
+  // Drawn apart from the contents, so that noise only adds words to an event
+  // and leaves its data as they are without it.
+  Random chooser((uint64_t(spec.seed) << 32 ^ spec.run) * 0xD1B54A32D192ED03ull + index);
+  const bool noisy = spec.noise > 0 && double(chooser.next() >> 11) * 0x1.0p-53 < spec.noise;
   ModuleContent c;
   c.index = index;
 
@@ -60,6 +64,10 @@ ModuleContent makeModuleContent(const RunSpec& spec, uint32_t index) {
   c.madcTimestamp = !r.chance(4);
   c.madcStamp = r.below(1u << 30);
   c.madcBufferOverflow = index % 11 == 10;
+  if (!noisy) {
+    c.tdcError = c.tdcUnexpected = c.adcNotValid = c.adcUndefined = c.madcBufferOverflow = false;
+    for (MadcTdcDatum& d : c.madcTdc) d.outOfRange = false;
+  }
 
   // SIS3320: a pulse on a baseline for channels 0..3.
   const uint32_t samples = 16 + r.below(16);
