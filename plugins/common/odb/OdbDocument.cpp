@@ -2,8 +2,13 @@
 
 #include <libxml/parser.h>
 
+#include <cctype>
 #include <climits>
 #include <cstring>
+
+#include "OdbJson.h"
+
+const char* odbFormName(OdbForm form) { return form == OdbForm::Json ? "JSON" : "XML"; }
 
 namespace {
 
@@ -12,12 +17,19 @@ void quiet(void*, xmlError*) {}
 
 }  // namespace
 
-OdbDocument::OdbDocument(const char* text) : doc(nullptr), context(nullptr) {
+OdbDocument::OdbDocument(const char* text) : doc(nullptr), context(nullptr), form(OdbForm::Xml) {
   if (!text) return;
   const size_t length = std::strlen(text);
   if (length > static_cast<size_t>(INT_MAX)) return;
-  doc = xmlReadMemory(text, static_cast<int>(length), nullptr, nullptr,
-                      XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
+  const char* first = text;
+  while (std::isspace(static_cast<unsigned char>(*first))) ++first;
+  if (*first == '{') {
+    form = OdbForm::Json;
+    doc = odbJsonDocument(text, length);
+  } else {
+    doc = xmlReadMemory(text, static_cast<int>(length), nullptr, nullptr,
+                        XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
+  }
   if (!doc) return;
   context = xmlXPathNewContext(doc);
   if (context) context->error = quiet;
