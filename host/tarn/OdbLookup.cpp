@@ -63,6 +63,7 @@ std::vector<std::string> odbValues(const xmlNode* key) {
 
 bool odbResolve(const OdbDocument& dump, const std::string& path, OdbItem& item, std::string& error) {
   item = OdbItem();
+  dump.complete();
   xmlNode* at = dump.parsed() ? xmlDocGetRootElement(dump.document()) : nullptr;
   if (!at) {
     error = "the ODB dump is not well-formed " + std::string(odbFormName(dump.textForm()));

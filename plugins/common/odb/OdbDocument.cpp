@@ -37,12 +37,18 @@ OdbDocument::OdbDocument(const char* text) : doc(nullptr), context(nullptr), for
 
 OdbDocument::~OdbDocument() {
   if (context) xmlXPathFreeContext(context);
-  if (doc) xmlFreeDoc(doc);
+  if (form == OdbForm::Json)
+    odbJsonFree(doc);
+  else if (doc)
+    xmlFreeDoc(doc);
 }
+
+void OdbDocument::complete() const { odbJsonComplete(doc); }
 
 OdbLookup odbFirstElement(xmlXPathContext* context, const std::string& xpath, xmlNode*& node) {
   node = nullptr;
   if (!context || xpath.empty()) return OdbLookup::Unresolved;
+  odbJsonPrepare(context->doc, xpath);  // a JSON dump makes what the path reaches
   xmlXPathObject* result =
       xmlXPathEvalExpression(reinterpret_cast<const xmlChar*>(xpath.c_str()), context);
   OdbLookup found = OdbLookup::Unresolved;

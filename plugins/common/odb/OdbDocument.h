@@ -24,6 +24,9 @@ class OdbDocument {
   OdbDocument& operator=(const OdbDocument&) = delete;
 
   bool parsed() const { return context != nullptr; }
+  // Makes every element of a JSON dump, which are otherwise made as lookups
+  // (odbFirstElement) reach them; for walking the whole tree.
+  void complete() const;
   OdbForm textForm() const { return form; }
   xmlDoc* document() const { return doc; }
   xmlXPathContext* xpathContext() const { return context; }

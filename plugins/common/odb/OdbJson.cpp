@@ -2,50 +2,84 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <cctype>
 #include <climits>
 #include <cstdint>
 #include <cstdlib>
-#include <string>
+#include <deque>
+#include <memory>
+#include <string_view>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 namespace {
 
-const char* const kTypeNames[] = {"NULL",  "BYTE",     "SBYTE",  "CHAR",  "WORD",  "SHORT", "DWORD",
-                                  "INT",   "BOOL",     "FLOAT",  "DOUBLE", "BITFIELD", "STRING",
-                                  "ARRAY", "STRUCT",   "KEY",    "LINK",  "INT64", "UINT64"};
+const char* const kTypeNames[] = {"NULL",  "BYTE",   "SBYTE",  "CHAR",   "WORD",     "SHORT",  "DWORD",
+                                  "INT",   "BOOL",   "FLOAT",  "DOUBLE", "BITFIELD", "STRING", "ARRAY",
+                                  "STRUCT", "KEY",   "LINK",   "INT64",  "UINT64"};
 
 // Members named "NAME/key" describe the key NAME; they are no keys themselves.
-const char kMetaSuffix[] = "/key";
-constexpr size_t kMetaSuffixLength = sizeof kMetaSuffix - 1;
+constexpr std::string_view kMetaSuffix = "/key";
 
-bool isMetaName(const std::string& name) {
-  return name.size() >= kMetaSuffixLength &&
-         name.compare(name.size() - kMetaSuffixLength, kMetaSuffixLength, kMetaSuffix) == 0;
+bool isMetaName(std::string_view name) {
+  return name.size() >= kMetaSuffix.size() && name.substr(name.size() - kMetaSuffix.size()) == kMetaSuffix;
 }
 
-// One JSON value of a key, as the text of the XML form will be made from it.
-struct Value {
-  enum Kind { Empty, Flag, Negative, Unsigned, Real, Text } kind = Empty;
+// One JSON value of a key; texts (strings, and non-integral numbers as
+// written) live in the index's text store.
+struct Scalar {
+  enum Kind : uint8_t { Empty, Flag, Negative, Unsigned, Real, Text } kind = Empty;
+  bool flag = false;
+  uint32_t at = 0, size = 0;  // of the text
   long long negative = 0;
   unsigned long long number = 0;
-  bool flag = false;
-  std::string text;  // a string, or a non-integral number as written
+};
+
+// A described type: a MIDAS id, a name given as text, or none.
+struct TypeRef {
+  enum Kind : uint8_t { None, Id, Name } kind = None;
+  long long id = 0;
+  uint32_t at = 0, size = 0;
+};
+
+struct Member {
+  enum Shape : uint8_t { Dir, Key, Array };
+  Member(Shape s, uint32_t at, uint32_t size) : shape(s), nameAt(at), nameSize(size) {}
+  Shape shape;
+  uint32_t nameAt, nameSize;
+  uint32_t first = 0, count = 0;  // a directory: its index; a key: its values
+  TypeRef type;
+};
+
+struct Dir {
+  uint32_t first, count;  // of `members`
+};
+
+// What an element stands for until it is made whole.
+struct Lazy {
+  bool directory;
+  uint32_t index;  // of `dirs` or `members`
+  bool done = false;
 };
 
 // "0x" and 1 to 16 hex digits, nothing else: how WORD and DWORD values are written.
-bool hexNumber(const std::string& text, unsigned long long& value) {
+bool hexNumber(std::string_view text, unsigned long long& value) {
   if (text.size() < 3 || text.size() > 18 || text[0] != '0' || (text[1] != 'x' && text[1] != 'X'))
     return false;
-  for (size_t i = 2; i < text.size(); ++i)
-    if (!std::isxdigit(static_cast<unsigned char>(text[i]))) return false;
-  value = std::strtoull(text.c_str() + 2, nullptr, 16);
+  value = 0;
+  for (size_t i = 2; i < text.size(); ++i) {
+    const char c = text[i];
+    if (!std::isxdigit(static_cast<unsigned char>(c))) return false;
+    value = value * 16 + static_cast<unsigned>(std::isdigit(static_cast<unsigned char>(c)) ? c - '0'
+                                                                                         : (c | 0x20) - 'a' + 10);
+  }
   return true;
 }
 
 // Bits of signed types whose hex form MIDAS would print negative.
-int signedWidth(const std::string& type) {
+int signedWidth(std::string_view type) {
   if (type == "SBYTE") return 8;
   if (type == "SHORT") return 16;
   if (type == "INT") return 32;
@@ -53,7 +87,7 @@ int signedWidth(const std::string& type) {
   return 0;
 }
 
-std::string hexAsDecimal(unsigned long long value, const std::string& type) {
+std::string hexAsDecimal(unsigned long long value, std::string_view type) {
   const int width = signedWidth(type);
   if (width == 64) return std::to_string(static_cast<long long>(value));
   if (width > 0 && value < (1ull << width) && (value >> (width - 1)) != 0)
@@ -61,21 +95,7 @@ std::string hexAsDecimal(unsigned long long value, const std::string& type) {
   return std::to_string(value);
 }
 
-// The type a value implies when the dump says nothing of it.
-const char* impliedType(const Value& v) {
-  unsigned long long hex = 0;
-  switch (v.kind) {
-    case Value::Flag: return "BOOL";
-    case Value::Negative: return v.negative >= INT32_MIN ? "INT" : "INT64";
-    case Value::Unsigned: return v.number <= INT32_MAX ? "INT" : v.number <= INT64_MAX ? "INT64" : "UINT64";
-    case Value::Real: return "DOUBLE";
-    case Value::Text: return hexNumber(v.text, hex) ? "DWORD" : "STRING";
-    case Value::Empty: break;
-  }
-  return "STRING";
-}
-
-int numericRank(const std::string& type) {
+int numericRank(std::string_view type) {
   if (type == "INT") return 1;
   if (type == "INT64") return 2;
   if (type == "UINT64") return 3;
@@ -83,121 +103,140 @@ int numericRank(const std::string& type) {
   return 0;
 }
 
-// Of an array: its elements' type, the widest number when they are all numbers.
-std::string impliedType(const std::vector<Value>& values) {
-  if (values.empty()) return "STRING";
-  std::string type = impliedType(values[0]);
-  for (const Value& v : values) {
-    const char* each = impliedType(v);
-    if (numericRank(type) == 0 || numericRank(each) == 0) return impliedType(values[0]);
-    if (numericRank(each) > numericRank(type)) type = each;
+bool isTextType(std::string_view type) { return type == "STRING" || type == "LINK" || type == "CHAR"; }
+
+class Index {
+ public:
+  explicit Index(size_t textSize) { store.reserve(textSize); }
+
+  std::string store;  // names and texts, back to back
+  std::vector<Scalar> values;
+  std::vector<Member> members;
+  std::vector<Dir> dirs;
+  uint32_t root = 0;  // of `dirs`
+  std::deque<Lazy> lazies;
+
+  std::string_view text(uint32_t at, uint32_t size) const { return std::string_view(store).substr(at, size); }
+  uint32_t keep(const std::string& s) {
+    const uint32_t at = static_cast<uint32_t>(store.size());
+    store += s;
+    return at;
   }
-  return type;
-}
 
-bool isTextType(const std::string& type) { return type == "STRING" || type == "LINK" || type == "CHAR"; }
-
-// The element text MIDAS writes in XML for this value of a key of `type`.
-std::string xmlText(const Value& v, const std::string& type) {
-  const bool flagType = type == "BOOL";
-  unsigned long long hex = 0;
-  switch (v.kind) {
-    case Value::Empty: return "";
-    case Value::Flag: return v.flag ? "y" : "n";
-    case Value::Negative: return flagType ? "y" : std::to_string(v.negative);
-    case Value::Unsigned: return flagType ? (v.number ? "y" : "n") : std::to_string(v.number);
-    case Value::Real: return flagType ? (std::strtod(v.text.c_str(), nullptr) != 0 ? "y" : "n") : v.text;
-    case Value::Text:
-      if (!isTextType(type) && hexNumber(v.text, hex)) return hexAsDecimal(hex, type);
-      return v.text;
+  // The type a value implies when the dump says nothing of it.
+  const char* impliedType(const Scalar& v) const {
+    unsigned long long hex = 0;
+    switch (v.kind) {
+      case Scalar::Flag: return "BOOL";
+      case Scalar::Negative: return v.negative >= INT32_MIN ? "INT" : "INT64";
+      case Scalar::Unsigned: return v.number <= INT32_MAX ? "INT" : v.number <= INT64_MAX ? "INT64" : "UINT64";
+      case Scalar::Real: return "DOUBLE";
+      case Scalar::Text: return hexNumber(text(v.at, v.size), hex) ? "DWORD" : "STRING";
+      case Scalar::Empty: break;
+    }
+    return "STRING";
   }
-  return "";
-}
 
-struct Key {
-  xmlNode* element;
-  std::string name;
-  bool array;
-  std::vector<Value> values;
+  // A key's type by name: as described, else as its values imply (of an
+  // array of numbers, the widest).
+  std::string typeOf(const Member& m) const {
+    if (m.type.kind == TypeRef::Name) return std::string(text(m.type.at, m.type.size));
+    if (m.type.kind == TypeRef::Id) {
+      const char* name = odbTypeName(m.type.id);
+      return name ? name : std::to_string(m.type.id);
+    }
+    if (m.count == 0) return "STRING";
+    std::string type = impliedType(values[m.first]);
+    for (uint32_t i = m.first; i < m.first + m.count; ++i) {
+      const char* each = impliedType(values[i]);
+      if (numericRank(type) == 0 || numericRank(each) == 0) return impliedType(values[m.first]);
+      if (numericRank(each) > numericRank(type)) type = each;
+    }
+    return type;
+  }
+
+  // The element text MIDAS writes in XML for this value of a key of `type`.
+  std::string xmlText(const Scalar& v, const std::string& type) const {
+    const bool flagType = type == "BOOL";
+    unsigned long long hex = 0;
+    switch (v.kind) {
+      case Scalar::Empty: return "";
+      case Scalar::Flag: return v.flag ? "y" : "n";
+      case Scalar::Negative: return flagType ? "y" : std::to_string(v.negative);
+      case Scalar::Unsigned: return flagType ? (v.number ? "y" : "n") : std::to_string(v.number);
+      case Scalar::Real: {
+        const std::string written(text(v.at, v.size));
+        return flagType ? (std::strtod(written.c_str(), nullptr) != 0 ? "y" : "n") : written;
+      }
+      case Scalar::Text: {
+        const std::string_view t = text(v.at, v.size);
+        if (!isTextType(type) && hexNumber(t, hex)) return hexAsDecimal(hex, type);
+        return std::string(t);
+      }
+    }
+    return "";
+  }
 };
 
-// Builds the tree as the parser reports the text. A key's type may be
-// described before or after its value, so keys are completed when their
-// directory closes.
-class TreeBuilder : public nlohmann::json::json_sax_t {
+// Reads the text into the index as the parser reports it. A key's type may
+// be described before or after its value: descriptions are matched to keys
+// when their directory closes.
+class IndexBuilder : public nlohmann::json::json_sax_t {
  public:
-  TreeBuilder() : doc(xmlNewDoc(BAD_CAST "1.0")) {
-    if (doc) doc->dict = xmlDictCreate();  // element and attribute names shared
-  }
-  ~TreeBuilder() override {
-    if (doc) xmlFreeDoc(doc);
-  }
-  xmlDoc* release() {
-    xmlDoc* d = doc;
-    doc = nullptr;
-    return d;
-  }
+  explicit IndexBuilder(Index& index) : ix(index) {}
   bool complete() const { return finished; }
 
-  bool null() override { return scalar(Value()); }
+  bool null() override { return scalar(Scalar()); }
   bool boolean(bool b) override {
-    Value v;
-    v.kind = Value::Flag;
+    Scalar v;
+    v.kind = Scalar::Flag;
     v.flag = b;
     return scalar(v);
   }
   bool number_integer(number_integer_t n) override {
-    Value v;
-    v.kind = n < 0 ? Value::Negative : Value::Unsigned;
+    Scalar v;
+    v.kind = n < 0 ? Scalar::Negative : Scalar::Unsigned;
     v.negative = n;
     v.number = n < 0 ? 0 : static_cast<unsigned long long>(n);
     return scalar(v);
   }
   bool number_unsigned(number_unsigned_t n) override {
-    Value v;
-    v.kind = Value::Unsigned;
+    Scalar v;
+    v.kind = Scalar::Unsigned;
     v.number = n;
     return scalar(v);
   }
-  bool number_float(number_float_t, const string_t& written) override {
-    Value v;
-    v.kind = Value::Real;
-    v.text = written;
-    return scalar(v);
-  }
-  bool string(string_t& s) override {
-    Value v;
-    v.kind = Value::Text;
-    v.text = std::move(s);
-    return scalar(v);
-  }
-  bool binary(binary_t&) override { return scalar(Value()); }
+  bool number_float(number_float_t, const string_t& written) override { return text(Scalar::Real, written); }
+  bool string(string_t& s) override { return text(Scalar::Text, s); }
+  bool binary(binary_t&) override { return scalar(Scalar()); }
 
   bool key(string_t& name) override {
-    frames.back().member = std::move(name);
+    Frame& top = frames.back();
+    top.nameAt = ix.keep(name);
+    top.nameSize = static_cast<uint32_t>(name.size());
+    top.meta = top.role == Role::Directory && isMetaName(name);
     return true;
   }
 
   bool start_object(std::size_t) override {
-    if (frames.size() >= kOdbJsonDepthLimit || !doc) return false;
+    if (frames.size() >= kOdbJsonDepthLimit) return false;
     if (frames.empty()) {
-      xmlNode* root = xmlNewDocNode(doc, nullptr, BAD_CAST "odb", nullptr);
-      if (!root) return false;
-      xmlDocSetRootElement(doc, root);
-      frames.push_back(directory(root));
+      frames.emplace_back(Role::Directory);
       return true;
     }
     Frame& top = frames.back();
-    if (top.role == Role::Directory && isMetaName(top.member)) {
-      Frame meta{Role::Metadata};
-      meta.described = top.member.substr(0, top.member.size() - kMetaSuffixLength);
-      frames.push_back(std::move(meta));
+    if (top.role == Role::Directory && top.meta) {
+      Frame meta(Role::Metadata);
+      meta.describedAt = top.nameAt;
+      meta.describedSize = top.nameSize - static_cast<uint32_t>(kMetaSuffix.size());
+      frames.push_back(meta);
       return true;
     }
     if (top.role == Role::Directory) {
-      xmlNode* dir = element(top.node, "dir", top.member);
-      if (!dir) return false;
-      frames.push_back(directory(dir));
+      top.pending.emplace_back(Member::Dir, top.nameAt, top.nameSize);
+      Frame dir(Role::Directory);
+      dir.slot = top.pending.size() - 1;
+      frames.push_back(std::move(dir));
       return true;
     }
     return nested();
@@ -207,32 +246,41 @@ class TreeBuilder : public nlohmann::json::json_sax_t {
     Frame done = std::move(frames.back());
     frames.pop_back();
     if (done.role == Role::Directory) {
-      finish(done);
-      finished = frames.empty();
-    } else if (done.role == Role::Metadata && !done.type.empty()) {
-      frames.back().types[done.described] = done.type;
+      const uint32_t dir = close(done);
+      if (frames.empty()) {
+        ix.root = dir;
+        finished = true;
+      } else {
+        frames.back().pending[done.slot].first = dir;
+      }
+    } else if (done.role == Role::Metadata && done.type.kind != TypeRef::None) {
+      frames.back().described.push_back({{done.describedAt, done.describedSize}, done.type});
     }
     return true;
   }
 
   bool start_array(std::size_t) override {
-    if (frames.size() >= kOdbJsonDepthLimit) return false;
-    if (frames.empty()) return false;  // the dump is an object
+    if (frames.size() >= kOdbJsonDepthLimit || frames.empty()) return false;
     Frame& top = frames.back();
-    if (top.role == Role::Directory && !isMetaName(top.member)) {
-      xmlNode* array = element(top.node, "keyarray", top.member);
-      if (!array) return false;
-      Frame f{Role::KeyArray};
-      f.key = keys.size();
-      keys.push_back(Key{array, top.member, true, {}});
-      frames.push_back(std::move(f));
+    if (top.role == Role::Directory && !top.meta) {
+      Member m(Member::Array, top.nameAt, top.nameSize);
+      m.first = static_cast<uint32_t>(ix.values.size());
+      top.pending.push_back(m);
+      Frame array(Role::Array);
+      array.slot = top.pending.size() - 1;
+      frames.push_back(std::move(array));
       return true;
     }
     return nested();
   }
 
   bool end_array() override {
+    const Frame done = std::move(frames.back());
     frames.pop_back();
+    if (done.role == Role::Array) {
+      Member& m = frames.back().pending[done.slot];
+      m.count = static_cast<uint32_t>(ix.values.size()) - m.first;
+    }
     return true;
   }
 
@@ -241,58 +289,67 @@ class TreeBuilder : public nlohmann::json::json_sax_t {
   }
 
  private:
-  enum class Role { Directory, Metadata, KeyArray, Skipped };
+  enum class Role { Directory, Metadata, Array, Skipped };
   struct Frame {
     explicit Frame(Role r) : role(r) {}
     Role role;
-    xmlNode* node = nullptr;  // of a directory
-    std::string member;       // the member being read
-    std::string described;    // of metadata: the key it describes
-    size_t firstKey = 0;      // of a directory: its keys are keys[firstKey...]
-    size_t key = 0;           // of an array: its key
-    std::string type;         // of metadata
-    std::unordered_map<std::string, std::string> types;  // of a directory: described keys
+    uint32_t nameAt = 0, nameSize = 0;  // the member being read
+    bool meta = false;                  // it is a description
+    size_t slot = 0;                    // a directory or array: its member in the parent
+    std::vector<Member> pending;        // a directory: its members so far
+    std::vector<std::pair<std::pair<uint32_t, uint32_t>, TypeRef>> described;  // and descriptions
+    uint32_t describedAt = 0, describedSize = 0;  // metadata: the key described
+    TypeRef type;                                // and its type
   };
 
-  Frame directory(xmlNode* node) {
-    Frame f{Role::Directory};
-    f.node = node;
-    f.firstKey = keys.size();
-    return f;
-  }
-
-  // Objects and arrays where no key can be: inside arrays and metadata.
+  // Objects and arrays where no key can be: inside arrays and descriptions.
   bool nested() {
-    if (frames.back().role == Role::KeyArray) keys[frames.back().key].values.emplace_back();
+    if (frames.back().role == Role::Array) ix.values.emplace_back();
     frames.emplace_back(Role::Skipped);
     return true;
   }
 
-  xmlNode* element(xmlNode* parent, const char* tag, const std::string& name) {
-    xmlNode* e = xmlNewDocNode(doc, nullptr, BAD_CAST tag, nullptr);
-    if (!e) return nullptr;
-    xmlAddChild(parent, e);
-    xmlNewProp(e, BAD_CAST "name", BAD_CAST name.c_str());
-    return e;
+  bool text(Scalar::Kind kind, const std::string& s) {
+    Scalar v;
+    v.kind = kind;
+    Frame& top = frames.back();
+    if (top.role == Role::Metadata) {
+      if (ix.text(top.nameAt, top.nameSize) == "type") {
+        top.type.kind = TypeRef::Name;
+        top.type.at = ix.keep(s);
+        top.type.size = static_cast<uint32_t>(s.size());
+      }
+      return true;
+    }
+    if (top.role == Role::Skipped || (top.role == Role::Directory && top.meta)) return true;
+    v.at = ix.keep(s);
+    v.size = static_cast<uint32_t>(s.size());
+    return scalar(v);
   }
 
-  bool scalar(Value v) {
+  bool scalar(const Scalar& v) {
     if (frames.empty()) return false;
     Frame& top = frames.back();
     switch (top.role) {
       case Role::Directory: {
-        if (isMetaName(top.member)) return true;
-        xmlNode* key = element(top.node, "key", top.member);
-        if (!key) return false;
-        keys.push_back(Key{key, top.member, false, {}});
-        keys.back().values.push_back(std::move(v));
+        if (top.meta) return true;
+        Member m(Member::Key, top.nameAt, top.nameSize);
+        m.first = static_cast<uint32_t>(ix.values.size());
+        m.count = 1;
+        ix.values.push_back(v);
+        top.pending.push_back(m);
         return true;
       }
       case Role::Metadata:
-        if (top.member == "type") top.type = typeText(v);
+        if (ix.text(top.nameAt, top.nameSize) == "type") {
+          top.type.kind = TypeRef::Id;
+          top.type.id = v.kind == Scalar::Negative ? v.negative
+                        : v.number > LLONG_MAX     ? LLONG_MAX
+                                                   : static_cast<long long>(v.number);
+        }
         return true;
-      case Role::KeyArray:
-        keys[top.key].values.push_back(std::move(v));
+      case Role::Array:
+        ix.values.push_back(v);
         return true;
       case Role::Skipped:
         return true;
@@ -300,49 +357,87 @@ class TreeBuilder : public nlohmann::json::json_sax_t {
     return true;
   }
 
-  static std::string typeText(const Value& v) {
-    if (v.kind == Value::Unsigned) {
-      const char* name = odbTypeName(static_cast<long long>(v.number > LLONG_MAX ? LLONG_MAX : v.number));
-      return name ? name : std::to_string(v.number);
-    }
-    if (v.kind == Value::Negative) return std::to_string(v.negative);
-    return v.text;
-  }
-
-  // Sets each key's type and text, as the XML form has them.
-  void finish(const Frame& dir) {
-    for (size_t k = dir.firstKey; k < keys.size(); ++k) {
-      Key& key = keys[k];
-      const auto described = dir.types.find(key.name);
-      const std::string type = described != dir.types.end() ? described->second
-                               : key.array                  ? impliedType(key.values)
-                                                            : impliedType(key.values[0]);
-      xmlNewProp(key.element, BAD_CAST "type", BAD_CAST type.c_str());
-      if (key.array) {
-        xmlNewProp(key.element, BAD_CAST "num_values", BAD_CAST std::to_string(key.values.size()).c_str());
-        for (const Value& v : key.values) {
-          xmlNode* value = xmlNewDocNode(doc, nullptr, BAD_CAST "value", nullptr);
-          if (!value) continue;
-          xmlAddChild(key.element, value);
-          addText(value, xmlText(v, type));
-        }
-      } else {
-        addText(key.element, xmlText(key.values[0], type));
+  // Gives each key its description and stores the directory.
+  uint32_t close(Frame& dir) {
+    if (!dir.described.empty()) {
+      std::unordered_map<std::string_view, TypeRef> types;
+      for (const auto& d : dir.described) types[ix.text(d.first.first, d.first.second)] = d.second;
+      for (Member& m : dir.pending) {
+        const auto found = types.find(ix.text(m.nameAt, m.nameSize));
+        if (found != types.end() && m.shape != Member::Dir) m.type = found->second;
       }
     }
-    keys.resize(dir.firstKey);
+    const uint32_t first = static_cast<uint32_t>(ix.members.size());
+    ix.members.insert(ix.members.end(), dir.pending.begin(), dir.pending.end());
+    ix.dirs.push_back(Dir{first, static_cast<uint32_t>(dir.pending.size())});
+    return static_cast<uint32_t>(ix.dirs.size() - 1);
   }
 
-  // An empty value has no text node, as an empty XML element has none.
-  void addText(xmlNode* e, const std::string& text) {
-    if (!text.empty()) xmlAddChild(e, xmlNewDocTextLen(doc, BAD_CAST text.data(), static_cast<int>(text.size())));
-  }
-
-  xmlDoc* doc;
+  Index& ix;
   std::vector<Frame> frames;
-  std::vector<Key> keys;
   bool finished = false;
 };
+
+Index* indexOf(xmlDoc* doc) { return doc ? static_cast<Index*>(doc->_private) : nullptr; }
+
+void attach(Index& ix, xmlNode* node, bool directory, uint32_t index) {
+  ix.lazies.push_back(Lazy{directory, index});
+  node->_private = &ix.lazies.back();
+}
+
+void addText(xmlDoc* doc, xmlNode* e, const std::string& text) {
+  // An empty value has no text node, as an empty XML element has none.
+  if (!text.empty()) xmlAddChild(e, xmlNewDocTextLen(doc, BAD_CAST text.data(), static_cast<int>(text.size())));
+}
+
+// Makes a directory's entries (named, not yet whole), or a key's type and values.
+void expand(xmlDoc* doc, Index& ix, xmlNode* node) {
+  Lazy* lazy = static_cast<Lazy*>(node->_private);
+  if (!lazy || lazy->done) return;
+  lazy->done = true;
+  if (lazy->directory) {
+    const Dir& dir = ix.dirs[lazy->index];
+    for (uint32_t i = dir.first; i < dir.first + dir.count; ++i) {
+      const Member& m = ix.members[i];
+      const char* tag = m.shape == Member::Dir ? "dir" : m.shape == Member::Array ? "keyarray" : "key";
+      xmlNode* e = xmlNewDocNode(doc, nullptr, BAD_CAST tag, nullptr);
+      if (!e) continue;
+      xmlAddChild(node, e);
+      xmlNewProp(e, BAD_CAST "name", BAD_CAST std::string(ix.text(m.nameAt, m.nameSize)).c_str());
+      attach(ix, e, m.shape == Member::Dir, m.shape == Member::Dir ? m.first : i);
+    }
+    return;
+  }
+  const Member& m = ix.members[lazy->index];
+  const std::string type = ix.typeOf(m);
+  xmlNewProp(node, BAD_CAST "type", BAD_CAST type.c_str());
+  if (m.shape != Member::Array) return addText(doc, node, ix.xmlText(ix.values[m.first], type));
+  xmlNewProp(node, BAD_CAST "num_values", BAD_CAST std::to_string(m.count).c_str());
+  for (uint32_t i = m.first; i < m.first + m.count; ++i) {
+    xmlNode* value = xmlNewDocNode(doc, nullptr, BAD_CAST "value", nullptr);
+    if (!value) continue;
+    xmlAddChild(node, value);
+    addText(doc, value, ix.xmlText(ix.values[i], type));
+  }
+}
+
+// The name in a step `TAG[@name="NAME"]` with no quote in NAME; false for any other step.
+bool simpleStep(std::string_view step, std::string_view& tag, std::string_view& name) {
+  const size_t open = step.find("[@name=\"");
+  if (open == std::string_view::npos || step.size() < open + 10 || step.substr(step.size() - 2) != "\"]")
+    return false;
+  tag = step.substr(0, open);
+  name = step.substr(open + 8, step.size() - open - 10);
+  return name.find('"') == std::string_view::npos;
+}
+
+bool hasName(xmlNode* e, std::string_view tag, std::string_view name) {
+  if (e->type != XML_ELEMENT_NODE || std::string_view(reinterpret_cast<const char*>(e->name)) != tag)
+    return false;
+  const xmlAttr* a = xmlHasProp(e, BAD_CAST "name");
+  const xmlNode* t = a ? a->children : nullptr;
+  return t && !t->next && t->content && std::string_view(reinterpret_cast<const char*>(t->content)) == name;
+}
 
 }  // namespace
 
@@ -353,12 +448,74 @@ const char* odbTypeName(long long id) {
 
 xmlDoc* odbJsonDocument(const char* text, size_t length) {
   if (!text || length > static_cast<size_t>(INT_MAX)) return nullptr;
-  TreeBuilder builder;
-  bool ok = false;
+  Index* ix = nullptr;
+  xmlDoc* doc = nullptr;
   try {
-    ok = nlohmann::json::sax_parse(text, text + length, &builder);
+    std::unique_ptr<Index> index(new Index(length));
+    IndexBuilder builder(*index);
+    if (!nlohmann::json::sax_parse(text, text + length, &builder) || !builder.complete()) return nullptr;
+    doc = xmlNewDoc(BAD_CAST "1.0");
+    xmlNode* root = doc ? xmlNewDocNode(doc, nullptr, BAD_CAST "odb", nullptr) : nullptr;
+    if (!root) {
+      if (doc) xmlFreeDoc(doc);
+      return nullptr;
+    }
+    xmlDocSetRootElement(doc, root);
+    ix = index.release();
+    doc->_private = ix;
+    attach(*ix, root, true, ix->root);
   } catch (const std::exception&) {
-    ok = false;  // only a failed allocation is thrown here
+    // only a failed allocation is thrown here
+    odbJsonFree(doc);
+    return nullptr;
   }
-  return ok && builder.complete() ? builder.release() : nullptr;
+  return doc;
+}
+
+void odbJsonFree(xmlDoc* doc) {
+  if (!doc) return;
+  Index* ix = indexOf(doc);
+  xmlFreeDoc(doc);
+  delete ix;
+}
+
+void odbJsonPrepare(xmlDoc* doc, const std::string& xpath) {
+  Index* ix = indexOf(doc);
+  if (!ix) return;
+  xmlNode* root = xmlDocGetRootElement(doc);
+  if (xpath.compare(0, 4, "/odb") != 0) return odbJsonComplete(doc);
+  std::vector<xmlNode*> reached{root};
+  const std::string_view path(xpath);
+  size_t at = 4;
+  while (at < path.size()) {
+    for (xmlNode* n : reached) expand(doc, *ix, n);
+    const size_t next = std::min(path.find('/', at + 1), path.size());
+    const std::string_view step = path.substr(at + 1, next - at - 1);
+    std::string_view tag, name;
+    if (!simpleStep(step, tag, name)) {
+      // Elements of arrays are made with their key; any other step may look anywhere.
+      if (step.substr(0, 6) != "value[" || next != path.size()) odbJsonComplete(doc);
+      return;
+    }
+    std::vector<xmlNode*> further;
+    for (xmlNode* n : reached)
+      for (xmlNode* c = n->children; c; c = c->next)
+        if (hasName(c, tag, name)) further.push_back(c);
+    reached.swap(further);
+    at = next;
+  }
+  for (xmlNode* n : reached) expand(doc, *ix, n);
+}
+
+void odbJsonComplete(xmlDoc* doc) {
+  Index* ix = indexOf(doc);
+  if (!ix) return;
+  std::vector<xmlNode*> todo{xmlDocGetRootElement(doc)};
+  while (!todo.empty()) {
+    xmlNode* n = todo.back();
+    todo.pop_back();
+    expand(doc, *ix, n);
+    for (xmlNode* c = n->children; c; c = c->next)
+      if (c->type == XML_ELEMENT_NODE) todo.push_back(c);
+  }
 }

@@ -36,6 +36,7 @@ void canonical(xmlNode* e, std::string& out, int depth = 0) {
 std::string canonical(const std::string& text) {
   OdbDocument d(text.c_str());
   std::string out = d.parsed() ? "" : "(not parsed)";
+  d.complete();
   if (d.parsed()) canonical(xmlDocGetRootElement(d.document()), out);
   return out;
 }
