@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "Commands.h"
+#include "OdbJson.h"
 #include "RunSearch.h"
 #include "TMidasEvent.h"
 #include "TRunFile.h"
@@ -27,12 +28,9 @@ const char kDumpUsage[] =
     "only the banks named. --summary prints counts of events per id and of banks\n"
     "per name with their sizes, the time span and the rate instead.\n";
 
-const char* const kTypeNames[] = {"NULL", "BYTE",  "SBYTE",  "CHAR", "WORD", "SHORT", "DWORD",
-                                  "INT",  "BOOL",  "FLOAT",  "DOUBLE", "BITFIELD", "STRING",
-                                  "ARRAY", "STRUCT", "KEY", "LINK", "INT64", "UINT64"};
-
 std::string typeName(uint32_t type) {
-  return type < sizeof kTypeNames / sizeof kTypeNames[0] ? kTypeNames[type] : "type " + std::to_string(type);
+  const char* name = odbTypeName(type);
+  return name ? name : "type " + std::to_string(type);
 }
 
 // Bytes as text, those that are not printable as \xNN.

@@ -232,13 +232,7 @@ class IndexBuilder : public nlohmann::json::json_sax_t {
       frames.push_back(meta);
       return true;
     }
-    if (top.role == Role::Directory) {
-      top.pending.emplace_back(Member::Dir, top.nameAt, top.nameSize);
-      Frame dir(Role::Directory);
-      dir.slot = top.pending.size() - 1;
-      frames.push_back(std::move(dir));
-      return true;
-    }
+    if (top.role == Role::Directory) return open(Member(Member::Dir, top.nameAt, top.nameSize), Role::Directory);
     return nested();
   }
 
@@ -265,11 +259,7 @@ class IndexBuilder : public nlohmann::json::json_sax_t {
     if (top.role == Role::Directory && !top.meta) {
       Member m(Member::Array, top.nameAt, top.nameSize);
       m.first = static_cast<uint32_t>(ix.values.size());
-      top.pending.push_back(m);
-      Frame array(Role::Array);
-      array.slot = top.pending.size() - 1;
-      frames.push_back(std::move(array));
-      return true;
+      return open(m, Role::Array);
     }
     return nested();
   }
@@ -301,6 +291,15 @@ class IndexBuilder : public nlohmann::json::json_sax_t {
     uint32_t describedAt = 0, describedSize = 0;  // metadata: the key described
     TypeRef type;                                // and its type
   };
+
+  // A directory or array member of the directory being read, read next.
+  bool open(const Member& m, Role role) {
+    frames.back().pending.push_back(m);
+    Frame f(role);
+    f.slot = frames.back().pending.size() - 1;
+    frames.push_back(std::move(f));
+    return true;
+  }
 
   // Objects and arrays where no key can be: inside arrays and descriptions.
   bool nested() {
