@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
 
 #include "MidasSynth.h"
@@ -65,6 +66,20 @@ TEST(TarnOdb, SaysWhatIsMissingAndExitsOne) {
   r = tarntest::runTarn({"odb", bare});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err, "tarn odb: no begin-of-run ODB dump in " + bare + "\n");
+}
+
+// The tool's option: JSON dumps on request, XML by default, nothing else.
+TEST(TarnOdb, MidasSynthWritesTheFormAskedFor) {
+  tarntest::TempDir dir;
+  const std::string synth = std::string("'") + MIDAS_SYNTH_BINARY + "' --run 12 --events 1 ";
+  for (const char* form : {"json", "xml"}) {
+    const std::string file = dir.path() + "/" + form + ".mid";
+    ASSERT_EQ(std::system((synth + "--odb " + form + " '" + file + "' >/dev/null").c_str()), 0);
+    const std::string raw = tarntest::contentOf(file);
+    EXPECT_EQ(raw.substr(16, 1), form[0] == 'j' ? "{" : "<");
+    EXPECT_EQ(tarntest::runTarn({"odb", file, "/Runinfo/Run number"}).out, "12\n");
+  }
+  EXPECT_NE(std::system((synth + "--odb yaml '" + dir.path() + "/x.mid' 2>/dev/null").c_str()), 0);
 }
 
 }  // namespace
