@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "Commands.h"
-#include "OdbJson.h"
+#include "OdbTypeName.h"
 #include "RunSearch.h"
 #include "TMidasEvent.h"
 #include "TRunFile.h"

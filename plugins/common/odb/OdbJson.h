@@ -31,6 +31,3 @@ void odbJsonFree(xmlDoc* doc);
 void odbJsonPrepare(xmlDoc* doc, const std::string& xpath);
 // Makes every element, for walking the whole tree.
 void odbJsonComplete(xmlDoc* doc);
-
-// The MIDAS name of a numeric type id ("INT" for 7); null for an id no type has.
-const char* odbTypeName(long long id);
