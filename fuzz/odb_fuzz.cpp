@@ -1,7 +1,7 @@
 // Any ODB dump with any paths and mappings: the text part's first line is the
 // extractor's path, each further line "INPUT mapping" of the strand mapper
-// (whose input list is the INPUT names); the bytes after the NUL are the XML
-// text. Path translation, evaluation and conversion must not fail unsafely.
+// (whose input list is the INPUT names); the bytes after the NUL are the dump,
+// XML or JSON. Path translation, evaluation and conversion must not fail unsafely.
 #include <string>
 #include <vector>
 
@@ -29,11 +29,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   graph.initAll();
   // The dump as the run-file reader passes it on: NUL-terminated text.
-  std::vector<char> xml(in.rest, in.rest + in.restSize);
-  xml.push_back(0);
+  std::vector<char> dump(in.rest, in.rest + in.restSize);
+  dump.push_back(0);
   for (const char* node : {"get", "map"}) {
     TarnBase* n = graph.node(node);
-    n->SetInput(Graph::findPort(n, "odb", true), static_cast<void*>(xml.data()));
+    n->SetInput(Graph::findPort(n, "odb", true), static_cast<void*>(dump.data()));
   }
   return 0;
 }
@@ -48,9 +48,12 @@ std::vector<std::vector<uint8_t>> tarnFuzzSeeds() {
       "p P = /Equipment/Trigger/Settings/Pattern[*]",
   };
   std::vector<std::vector<uint8_t>> seeds;
-  for (int t = 0; t < 3; ++t) {
-    const std::string xml = synth::odbXml(uint32_t(t + 1), uint32_t(10 * t), 1700000000u, t ? 1700000100u : 0);
-    seeds.push_back(textThenBytes(texts[t], std::vector<uint8_t>(xml.begin(), xml.end())));
+  for (synth::OdbForm form : {synth::OdbForm::Xml, synth::OdbForm::Json}) {
+    for (int t = 0; t < 3; ++t) {
+      const std::string dump =
+          synth::odbDump(form, uint32_t(t + 1), uint32_t(10 * t), 1700000000u, t ? 1700000100u : 0);
+      seeds.push_back(textThenBytes(texts[t], std::vector<uint8_t>(dump.begin(), dump.end())));
+    }
   }
   return seeds;
 }

@@ -354,7 +354,11 @@ int TMidasEvent::SwapBytes(bool force) {
   const uint32_t flags = load<uint32_t>(fData + offsetof(MidasBankHeader, fFlags));
   if (flags < 0x10000 && !force) return 0;
   const uint32_t sizeWord = load<uint32_t>(fData + offsetof(MidasBankHeader, fDataSize));
-  if (sizeWord == 0x3C3F786Du || sizeWord == 0x6D783F3Cu) return 1;  // "<?xm": an ODB dump
+  // Run transitions and messages carry text (an ODB dump in XML or JSON, a
+  // message), whatever it begins with; "<?xm" marks a dump in any event.
+  const uint16_t id = fEventHeader.fEventId;
+  if (id == 0x8000 || id == 0x8001 || id == 0x8002) return 1;
+  if (sizeWord == 0x3C3F786Du || sizeWord == 0x6D783F3Cu) return 1;
 
   // Forced on data already in host order, the sizes must be read before
   // their bytes are turned; otherwise after.

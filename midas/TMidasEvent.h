@@ -112,7 +112,8 @@ class TMidasEvent {
 
   void SwapBytesEventHeader();
   // Converts the data area to host byte order (or, forced, whatever its order).
-  // Returns 0 when nothing was done, 1 otherwise.
+  // Returns 0 when nothing was done, 1 otherwise. The text of begin-of-run,
+  // end-of-run and message events (ids 0x8000 to 0x8002) is never turned.
   int SwapBytes(bool force);
 
   void Print(const char* option = "") const;

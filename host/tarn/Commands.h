@@ -20,6 +20,10 @@ int checkGraph(const RunOptions& options);
 // `tarn batch ARGS...` (argv after "batch").
 int batchCommand(int argc, char** argv);
 int inspectType(const std::string& type);
+// `tarn odb ARGS...` (argv after "odb").
+int odbCommand(int argc, char** argv);
+// `tarn dump ARGS...` (argv after "dump").
+int dumpCommand(int argc, char** argv);
 int listTypes();
 // Replaces the process by the program `tool` beside tarn, given argv[0..argc);
 // returns only when it cannot be started.

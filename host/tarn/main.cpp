@@ -18,6 +18,8 @@ const char kUsage[] =
     "       tarn inspect TYPE            show a plug-in's description and ports\n"
     "       tarn list                    list the plug-ins on the search path\n"
     "       tarn merge DIR               combine the results of a batch's runs into DIR/merged/\n"
+    "       tarn odb RUN [PATH...]       show the run's ODB (tarn odb --help)\n"
+    "       tarn dump RUN                print the run's events and banks (tarn dump --help)\n"
     "       tarn --help | --version\n";
 
 const char kHelp[] =
@@ -76,6 +78,8 @@ int main(int argc, char** argv) {
     return inspectType(argv[2]);
   }
   if (first == "batch") return batchCommand(argc - 2, argv + 2);
+  if (first == "odb") return odbCommand(argc - 2, argv + 2);
+  if (first == "dump") return dumpCommand(argc - 2, argv + 2);
   if (first == "merge") return runSiblingTool("tarn-merge", argc - 2, argv + 2);
   if (first == "list") {
     if (argc != 2) return usageError("list takes no arguments");

@@ -99,7 +99,8 @@ void OdbExtractor::skip(const std::string& why) const {
 void OdbExtractor::processODB(void* v) {
   value = nullptr;
   OdbDocument dump(static_cast<const char*>(v));
-  if (!dump.parsed()) return skip("the ODB dump is not well-formed XML");
+  if (!dump.parsed())
+    return skip(std::string("the ODB dump is not well-formed ") + odbFormName(dump.textForm()));
   if (xpath.empty()) return skip("no ODB path set");
   xmlNode* key = nullptr;
   if (odbFirstElement(dump.xpathContext(), xpath, key) != OdbLookup::Found)

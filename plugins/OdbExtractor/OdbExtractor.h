@@ -20,7 +20,7 @@ class OdbExtractor : public TarnBase {
   // How a key's MIDAS type is sent: the port types and the text conversion.
   enum class Kind { Int, Dword, Float, Double, Bool, Text };
 
-  void processODB(void* value);  // char*: the dump as XML text
+  void processODB(void* value);  // char*: the dump as XML or JSON text
   void setPath(void* value);     // std::string*: the ODB path of the key
 
  private:

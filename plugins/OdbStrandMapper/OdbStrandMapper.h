@@ -18,7 +18,7 @@ class OdbStrandMapper : public TarnBase {
   void Init() override;
   void Reset() override;
 
-  void processODB(void* value);    // char*: the dump as XML text
+  void processODB(void* value);    // char*: the dump as XML or JSON text
   void createInputs(void* value);  // std::vector<std::string>*: names of the mapping inputs
   void setMapping(void* value);    // std::string*: "<property> = <ODB path>"
 

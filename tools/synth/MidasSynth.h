@@ -71,9 +71,15 @@ Bank stringBank(const std::string& name, const std::string& text);
 // dump with a stop time describes a stopped run.
 std::string odbXml(uint32_t run, uint32_t events);
 std::string odbXml(uint32_t run, uint32_t events, uint32_t startTime, uint32_t stopTime);
-Event beginOfRun(uint32_t run, uint32_t timeStamp);  // id 0x8000, serial = run, data = odbXml(run, 0, timeStamp, 0)
+// The same database in the JSON form of current MIDAS loggers.
+std::string odbJson(uint32_t run, uint32_t events, uint32_t startTime, uint32_t stopTime);
+enum class OdbForm { Xml, Json };
+std::string odbDump(OdbForm form, uint32_t run, uint32_t events, uint32_t startTime, uint32_t stopTime);
+// id 0x8000, serial = run, data = odbDump(form, run, 0, timeStamp, 0)
+Event beginOfRun(uint32_t run, uint32_t timeStamp, OdbForm form = OdbForm::Xml);
 Event endOfRun(uint32_t run, uint32_t timeStamp, uint32_t events);  // id 0x8001, odbXml(run, events, 0, timeStamp)
-Event endOfRun(uint32_t run, uint32_t startTime, uint32_t timeStamp, uint32_t events);
+Event endOfRun(uint32_t run, uint32_t startTime, uint32_t timeStamp, uint32_t events,
+               OdbForm form = OdbForm::Xml);
 
 // The data area of an event: bank area header, then each bank's header and
 // data, padded with zero bytes to 8. Throws std::invalid_argument for a bank
@@ -102,6 +108,7 @@ struct RunSpec {
   // (ModuleBanks.h), in the MERIDAX layout when vf48Meridax is set.
   uint32_t vf48Modules = 0;
   bool vf48Meridax = false;
+  OdbForm odb = OdbForm::Xml;  // the form of the begin- and end-of-run dumps
 };
 std::vector<Event> makeRun(const RunSpec& spec);
 // The pieces of makeRun, for writing long runs without holding them: the time
@@ -109,6 +116,7 @@ std::vector<Event> makeRun(const RunSpec& spec);
 // which depends only on the run settings and the index.
 uint32_t runStartTime(const RunSpec& spec);
 Event makeEvent(const RunSpec& spec, uint32_t index);
+Event makeBeginOfRun(const RunSpec& spec);
 Event makeEndOfRun(const RunSpec& spec);
 
 // Kinds of damage for reader tests, applied to the file's last event.

@@ -1,6 +1,8 @@
 // ODB dumps as MIDAS writes them at run transitions, small but with a key of
 // every type a query may meet, single and as arrays: nested directories,
-// texts with blanks, flags written "y" and "n" as MIDAS writes them.
+// texts with blanks, flags written "y" and "n" (XML) or true and false (JSON)
+// as MIDAS writes them.
+#include <cstdio>
 #include <ctime>
 #include <sstream>
 
@@ -26,26 +28,67 @@ struct Flag {
   bool on;
 };
 
+// The numeric MIDAS type ids, as the JSON form gives them.
+int typeId(const std::string& type) {
+  static const char* const names[] = {"NULL", "BYTE",   "SBYTE",    "CHAR",   "WORD",  "SHORT", "DWORD",
+                                      "INT",  "BOOL",   "FLOAT",    "DOUBLE", "BITFIELD", "STRING",
+                                      "ARRAY", "STRUCT", "KEY",     "LINK",   "INT64", "UINT64"};
+  for (int i = 0; i < int(sizeof names / sizeof names[0]); ++i)
+    if (type == names[i]) return i;
+  return 0;
+}
+
+// Writes one ODB in either form from the same calls: XML elements, or the
+// JSON of current loggers (each key preceded by its "NAME/key" description,
+// WORD and DWORD as hex strings, flags as true/false).
 class Dump {
  public:
+  explicit Dump(bool json) : json(json) {}
   void open(const std::string& name) {
-    indent();
-    out << "<dir name=\"" << escaped(name) << "\">\n";
+    if (json) {
+      member(name);
+      out << "{";
+      first = true;
+    } else {
+      indent();
+      out << "<dir name=\"" << escaped(name) << "\">\n";
+    }
     ++depth;
   }
   void close() {
     --depth;
-    indent();
-    out << "</dir>\n";
+    if (json) {
+      out << "\n";
+      indent();
+      out << "}";
+      first = false;
+    } else {
+      indent();
+      out << "</dir>\n";
+    }
   }
   template <typename T>
   void key(const std::string& name, const std::string& type, const T& value) {
+    if (json) {
+      describe(name, type, 1);
+      member(name);
+      out << jsonValue(type, value);
+      return;
+    }
     indent();
     out << "<key name=\"" << escaped(name) << "\" type=\"" << type << "\"" << sizeOf(type) << ">"
         << text(value) << "</key>\n";
   }
   template <typename T>
   void array(const std::string& name, const std::string& type, const std::vector<T>& values) {
+    if (json) {
+      describe(name, type, values.size());
+      member(name);
+      out << "[";
+      for (size_t i = 0; i < values.size(); ++i) out << (i ? ", " : "") << jsonValue(type, values[i]);
+      out << "]";
+      return;
+    }
     indent();
     out << "<keyarray name=\"" << escaped(name) << "\" type=\"" << type << "\"" << sizeOf(type)
         << " num_values=\"" << values.size() << "\">\n";
@@ -59,8 +102,52 @@ class Dump {
     out << "</keyarray>\n";
   }
   std::ostringstream out;
+  const bool json;
 
  private:
+  void member(const std::string& name) {
+    out << (first ? "\n" : ",\n");
+    first = false;
+    indent();
+    out << quoted(name) << " : ";
+  }
+  void describe(const std::string& name, const std::string& type, size_t count) {
+    member(name + "/key");
+    out << "{ \"type\" : " << typeId(type);
+    if (count != 1) out << ", \"num_values\" : " << count;
+    if (type == "STRING") out << ", \"item_size\" : 32";
+    out << ", \"last_written\" : 1700000000 }";
+  }
+  static std::string quoted(const std::string& raw) {
+    std::string s = "\"";
+    for (char c : raw) {
+      if (c == '"' || c == '\\') {
+        s += '\\';
+        s += c;
+      } else if (static_cast<unsigned char>(c) < 0x20) {
+        char u[8];
+        std::snprintf(u, sizeof u, "\\u%04x", unsigned(c));
+        s += u;
+      } else {
+        s += c;
+      }
+    }
+    return s + "\"";
+  }
+  template <typename T>
+  static std::string jsonValue(const std::string& type, const T& value) {
+    std::ostringstream s;
+    s << value;
+    if (type == "STRING" || type == "LINK" || type == "CHAR" || s.str().empty()) return quoted(s.str());
+    if (type == "WORD" || type == "DWORD") {
+      char hex[16];
+      std::snprintf(hex, sizeof hex, type == "WORD" ? "\"0x%04x\"" : "\"0x%08x\"",
+                    unsigned(std::stoul(s.str())));
+      return hex;
+    }
+    return s.str();
+  }
+  static std::string jsonValue(const std::string&, const Flag& flag) { return flag.on ? "true" : "false"; }
   static std::string escaped(const std::string& raw) {
     std::string s;
     for (char c : raw) {
@@ -86,6 +173,7 @@ class Dump {
   }
   void indent() { out << std::string(2 * depth, ' '); }
   int depth = 1;
+  bool first = true;  // no member yet in the JSON object being written
 };
 
 }  // namespace
@@ -93,13 +181,24 @@ class Dump {
 std::string odbXml(uint32_t run, uint32_t events) { return odbXml(run, events, 0, 0); }
 
 std::string odbXml(uint32_t run, uint32_t events, uint32_t startTime, uint32_t stopTime) {
+  return odbDump(OdbForm::Xml, run, events, startTime, stopTime);
+}
+
+std::string odbJson(uint32_t run, uint32_t events, uint32_t startTime, uint32_t stopTime) {
+  return odbDump(OdbForm::Json, run, events, startTime, stopTime);
+}
+
+std::string odbDump(OdbForm form, uint32_t run, uint32_t events, uint32_t startTime, uint32_t stopTime) {
   const bool running = stopTime == 0;
-  Dump d;
-  d.out << "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\n"
-        << "<!-- created by midas-synth -->\n"
-        << "<odb root=\"/\" filename=\"run" << run << ".xml\""
-        << " xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\""
-        << " xsi:noNamespaceSchemaLocation=\"odb.xsd\">\n";
+  Dump d(form == OdbForm::Json);
+  if (d.json)
+    d.out << "{";
+  else
+    d.out << "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\n"
+          << "<!-- created by midas-synth -->\n"
+          << "<odb root=\"/\" filename=\"run" << run << ".xml\""
+          << " xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\""
+          << " xsi:noNamespaceSchemaLocation=\"odb.xsd\">\n";
 
   d.open("System");
   d.open("Clients");
@@ -196,7 +295,7 @@ std::string odbXml(uint32_t run, uint32_t events, uint32_t startTime, uint32_t s
   d.close();
   d.close();
 
-  d.out << "</odb>\n";
+  d.out << (d.json ? "\n}\n" : "</odb>\n");
   return d.out.str();
 }
 
@@ -213,16 +312,16 @@ Event transition(uint16_t id, uint32_t run, uint32_t timeStamp, const std::strin
 
 }  // namespace
 
-Event beginOfRun(uint32_t run, uint32_t timeStamp) {
-  return transition(0x8000, run, timeStamp, odbXml(run, 0, timeStamp, 0));
+Event beginOfRun(uint32_t run, uint32_t timeStamp, OdbForm form) {
+  return transition(0x8000, run, timeStamp, odbDump(form, run, 0, timeStamp, 0));
 }
 
 Event endOfRun(uint32_t run, uint32_t timeStamp, uint32_t events) {
   return endOfRun(run, 0, timeStamp, events);
 }
 
-Event endOfRun(uint32_t run, uint32_t startTime, uint32_t timeStamp, uint32_t events) {
-  return transition(0x8001, run, timeStamp, odbXml(run, events, startTime, timeStamp));
+Event endOfRun(uint32_t run, uint32_t startTime, uint32_t timeStamp, uint32_t events, OdbForm form) {
+  return transition(0x8001, run, timeStamp, odbDump(form, run, events, startTime, timeStamp));
 }
 
 }  // namespace synth

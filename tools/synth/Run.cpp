@@ -73,15 +73,17 @@ Event makeEvent(const RunSpec& spec, uint32_t index) {
   return e;
 }
 
+Event makeBeginOfRun(const RunSpec& spec) { return beginOfRun(spec.run, runStartTime(spec), spec.odb); }
+
 Event makeEndOfRun(const RunSpec& spec) {
   const uint32_t start = runStartTime(spec);
-  return endOfRun(spec.run, start, start + 2 * spec.events + 2, spec.events);
+  return endOfRun(spec.run, start, start + 2 * spec.events + 2, spec.events, spec.odb);
 }
 
 std::vector<Event> makeRun(const RunSpec& spec) {
   std::vector<Event> run;
   run.reserve(size_t(spec.events) + 2);
-  run.push_back(beginOfRun(spec.run, runStartTime(spec)));
+  run.push_back(makeBeginOfRun(spec));
   for (uint32_t i = 0; i < spec.events; ++i) run.push_back(makeEvent(spec, i));
   run.push_back(makeEndOfRun(spec));
   return run;

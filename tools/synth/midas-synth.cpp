@@ -31,6 +31,7 @@ const char* kUsage =
     "  --vf48-layout KIND  standard (banks VF00..) or meridax (banks VM00..,\n"
     "                 module in the channel headers); default standard\n"
     "  --swapped      data areas in reversed byte order, as from a big-endian host\n"
+    "  --odb FORM     the begin- and end-of-run ODB dumps as xml (default) or json\n"
     "  --damage KIND  damage the last event: truncated-header, truncated-data,\n"
     "                 zero-size or oversize; inside its banks: truncated-bank-area,\n"
     "                 truncated-bank-header, truncated-bank-data, garbage-bank-header,\n"
@@ -98,7 +99,7 @@ void fill(synth::Event& e, uint32_t bytes, uint32_t seed) {
 void describe(const synth::Event& e, size_t bytes) {
   std::printf("id 0x%04x mask 0x%04x serial %u time %u size %zu", unsigned(e.id),
               unsigned(e.triggerMask), unsigned(e.serial), unsigned(e.timeStamp), bytes - 16);
-  if (!e.raw.empty()) std::printf(" odb-xml");
+  if (!e.raw.empty()) std::printf(e.raw[0] == '{' ? " odb-json" : " odb-xml");
   for (const synth::Bank& b : e.banks)
     std::printf(" %s:%u:%zu", b.name.c_str(), unsigned(b.type), b.data.size());
   std::printf("\n");
@@ -160,6 +161,11 @@ int main(int argc, char** argv) {
       if (!text || end == text || *end || !(rate >= 0 && rate <= 1))
         return usageError("--noise needs a fraction of events from 0 to 1");
       spec.noise = rate;
+    } else if (arg == "--odb") {
+      const char* text = value(arg.c_str());
+      const std::string form = text ? text : "";
+      if (form != "json" && form != "xml") return usageError("--odb needs json or xml");
+      spec.odb = form == "json" ? synth::OdbForm::Json : synth::OdbForm::Xml;
     } else if (arg == "--modules") {
       spec.modules = true;
     } else if (arg == "--bank32") {
@@ -208,7 +214,7 @@ int main(int argc, char** argv) {
   const synth::Pacer pacer(rate > 0 ? rate : 1);
   for (uint64_t i = 0; i < total; ++i) {
     if (rate > 0) pacer.wait(i);
-    synth::Event e = i == 0 ? synth::beginOfRun(spec.run, synth::runStartTime(spec))
+    synth::Event e = i == 0 ? synth::makeBeginOfRun(spec)
                      : i + 1 == total ? synth::makeEndOfRun(spec)
                                       : synth::makeEvent(spec, uint32_t(i - 1));
     if (i > 0 && i + 1 < total) fill(e, fillTo, spec.seed);

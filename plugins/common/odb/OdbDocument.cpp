@@ -2,8 +2,13 @@
 
 #include <libxml/parser.h>
 
+#include <cctype>
 #include <climits>
 #include <cstring>
+
+#include "OdbJson.h"
+
+const char* odbFormName(OdbForm form) { return form == OdbForm::Json ? "JSON" : "XML"; }
 
 namespace {
 
@@ -12,12 +17,19 @@ void quiet(void*, xmlError*) {}
 
 }  // namespace
 
-OdbDocument::OdbDocument(const char* text) : doc(nullptr), context(nullptr) {
+OdbDocument::OdbDocument(const char* text) : doc(nullptr), context(nullptr), form(OdbForm::Xml) {
   if (!text) return;
   const size_t length = std::strlen(text);
   if (length > static_cast<size_t>(INT_MAX)) return;
-  doc = xmlReadMemory(text, static_cast<int>(length), nullptr, nullptr,
-                      XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
+  const char* first = text;
+  while (std::isspace(static_cast<unsigned char>(*first))) ++first;
+  if (*first == '{') {
+    form = OdbForm::Json;
+    doc = odbJsonDocument(text, length);
+  } else {
+    doc = xmlReadMemory(text, static_cast<int>(length), nullptr, nullptr,
+                        XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
+  }
   if (!doc) return;
   context = xmlXPathNewContext(doc);
   if (context) context->error = quiet;
@@ -25,12 +37,18 @@ OdbDocument::OdbDocument(const char* text) : doc(nullptr), context(nullptr) {
 
 OdbDocument::~OdbDocument() {
   if (context) xmlXPathFreeContext(context);
-  if (doc) xmlFreeDoc(doc);
+  if (form == OdbForm::Json)
+    odbJsonFree(doc);
+  else if (doc)
+    xmlFreeDoc(doc);
 }
+
+void OdbDocument::complete() const { odbJsonComplete(doc); }
 
 OdbLookup odbFirstElement(xmlXPathContext* context, const std::string& xpath, xmlNode*& node) {
   node = nullptr;
   if (!context || xpath.empty()) return OdbLookup::Unresolved;
+  odbJsonPrepare(context->doc, xpath);  // a JSON dump makes what the path reaches
   xmlXPathObject* result =
       xmlXPathEvalExpression(reinterpret_cast<const xmlChar*>(xpath.c_str()), context);
   OdbLookup found = OdbLookup::Unresolved;

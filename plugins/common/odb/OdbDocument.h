@@ -7,23 +7,34 @@
 
 #include <string>
 
+// The two forms MIDAS writes a dump in, told apart by the first character
+// that is not white space: "{" for JSON, anything else is taken for XML.
+enum class OdbForm { Xml, Json };
+const char* odbFormName(OdbForm form);  // "XML", "JSON"
+
 class OdbDocument {
  public:
   // `text` is untrusted: it is parsed without network access, entity
   // substitution or lifted size limits, and without messages of the parser's
-  // own. A null text, or one that is not well-formed XML, gives no document.
+  // own. A null text, or one that is not well-formed in its form, gives no
+  // document. A JSON dump is read into the elements its XML form would give.
   explicit OdbDocument(const char* text);
   ~OdbDocument();
   OdbDocument(const OdbDocument&) = delete;
   OdbDocument& operator=(const OdbDocument&) = delete;
 
   bool parsed() const { return context != nullptr; }
+  // Makes every element of a JSON dump, which are otherwise made as lookups
+  // (odbFirstElement) reach them; for walking the whole tree.
+  void complete() const;
+  OdbForm textForm() const { return form; }
   xmlDoc* document() const { return doc; }
   xmlXPathContext* xpathContext() const { return context; }
 
  private:
   xmlDoc* doc;
   xmlXPathContext* context;
+  OdbForm form;
 };
 
 enum class OdbLookup {

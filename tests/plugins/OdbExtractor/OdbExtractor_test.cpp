@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "../common/odb/OdbDumpPairs.h"
 #include "../common/odb/OdbExampleRun.h"
 #include "MidasSynth.h"
 #include "TarnTest.h"
@@ -165,6 +166,22 @@ TEST_F(OdbExtractorTest, APathWithoutASegmentKeepsTheKeyButNotTheElement) {
   ASSERT_FALSE(whole.empty());
   EXPECT_EQ(whole[0].substr(0, 4), "19:\n");
   EXPECT_EQ(extract(std::string(127, 'k'), xml), whole);
+}
+
+TEST_F(OdbExtractorTest, AJsonDumpSendsWhatItsXmlFormSends) {
+  for (const odbtest::DumpPair& p : odbtest::dumpPairs()) {
+    for (const std::string& path : odbtest::allPaths()) {
+      std::string saidXml, saidJson;
+      const List xml = extract(path, p.xml, &saidXml);
+      EXPECT_EQ(extract(path, p.json, &saidJson), xml) << path;
+      EXPECT_EQ(saidJson, saidXml) << path;
+    }
+  }
+  std::string said;
+  EXPECT_EQ(extract("/Runinfo/Run number", "{\"Runinfo\": {\"Run number\": 1", &said), List{});
+  EXPECT_EQ(said, "x: the ODB dump is not well-formed JSON, nothing sent\n");
+  EXPECT_EQ(extract("/Runinfo/Run number", "<odb><dir name=\"Runinfo\">", &said), List{});
+  EXPECT_EQ(said, "x: the ODB dump is not well-formed XML, nothing sent\n");
 }
 
 TEST_F(OdbExtractorTest, PortsAndDescriptions) {

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "../common/odb/OdbDumpPairs.h"
 #include "../common/odb/OdbExampleRun.h"
 #include "MidasSynth.h"
 #include "StrandEvent.h"
@@ -182,6 +183,37 @@ TEST_F(OdbStrandMapperTest, PortsMessagesAndAnEmptyConfiguration) {
   mapper->Init();
   mapper->Reset();
   EXPECT_EQ(out.text(), "map initialized.\n");
+}
+
+// Each form on a mapper of its own, so that no value left by the other form
+// can stand in for one the dump failed to give.
+TEST(OdbStrandMapper, AJsonDumpMapsWhatItsXmlFormMaps) {
+  const std::vector<std::string> paths = odbtest::allPaths();
+  auto mapOnce = [&](const std::string& text, std::string& said) {
+    tarntest::CapturedStdout out;
+    tarntest::Node node("OdbStrandMapper", "map");
+    Receiver rx;
+    TarnBase* mapper = node.get();
+    EXPECT_TRUE(mapper->AddReceiver(0, &rx, 0));
+    std::string list;
+    for (size_t i = 0; i < paths.size(); ++i) list += "m" + std::to_string(i) + " ";
+    EXPECT_TRUE(mapper->SetInput("inputs", list));
+    for (size_t i = 0; i < paths.size(); ++i)
+      EXPECT_TRUE(mapper->SetInput("m" + std::to_string(i), "P" + std::to_string(i) + " = " + paths[i]));
+    mapper->SetInput(0, const_cast<char*>(text.c_str()));
+    said = out.text();
+    return rx.got.empty() ? Snapshot() : rx.got.back();
+  };
+  for (const odbtest::DumpPair& p : odbtest::dumpPairs()) {
+    std::string saidXml, saidJson;
+    const Snapshot xml = mapOnce(p.xml, saidXml);
+    EXPECT_GT(xml.size(), 0u);
+    EXPECT_EQ(mapOnce(p.json, saidJson), xml);
+    EXPECT_EQ(saidJson, saidXml);
+  }
+  std::string said;
+  mapOnce("{\"Runinfo\": {\"Run number\": 1", said);
+  EXPECT_NE(said.find("map: ODBQuery: Could not resolve ODB path /Runinfo/Run number\n"), std::string::npos);
 }
 
 TEST(OdbStrandMapper, TheExampleGraphPrintsTheMappedValues) {

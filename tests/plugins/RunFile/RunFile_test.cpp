@@ -161,6 +161,34 @@ TEST_F(RunFileTest, RunEventsGoOutAsTextOthersWithTheirBankList) {
   }
 }
 
+// A JSON dump's first bytes read as no bank area of either order; the text
+// of run transitions must come out as written all the same.
+TEST_F(RunFileTest, JsonDumpsGoOutByteForByteInEitherByteOrder) {
+  for (bool swapped : {false, true}) {
+    synth::RunSpec spec;
+    spec.run = 23;
+    spec.events = 2;
+    spec.swapped = swapped;
+    spec.odb = synth::OdbForm::Json;
+    const std::vector<synth::Event> run = synth::makeRun(spec);
+    std::string error;
+    const std::string file = work.path() + (swapped ? "/swapped.mid" : "/plain.mid");
+    ASSERT_TRUE(synth::writeRun(file, run, swapped, synth::Damage::None, error)) << error;
+    Collector got;
+    {
+      tarntest::CapturedStdout out;
+      tarntest::Node r("RunFile", "r");
+      for (int k = 0; k < 3; ++k) r->AddReceiver(k, &got, k);
+      r->SetInput("file", file);
+      r->Start();
+    }
+    ASSERT_EQ(got.inputsSeen(), (std::vector<int>{1, 0, 0, 2})) << swapped;
+    EXPECT_EQ(got.got[0].text, std::string(run[0].raw.begin(), run[0].raw.end())) << swapped;
+    EXPECT_EQ(got.got[3].text, std::string(run[3].raw.begin(), run[3].raw.end())) << swapped;
+    EXPECT_EQ(got.got[0].text.substr(0, 16), "{\n  \"System\" : {");
+  }
+}
+
 TEST_F(RunFileTest, IntervalPausesAfterEachEventNeverWhenNegativeAndHugeOnesStop) {
   write(work.path() + "/run.mid", events(2, 1, true));
   tarntest::CapturedStdout out;
