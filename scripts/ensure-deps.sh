@@ -22,6 +22,8 @@ packages+=(nlohmann-json3-dev)
 packages+=(libcivetweb-dev)
 # The live page's test in a real, headless browser (`make test-browser`).
 packages+=(chromium)
+# The Python package `tarn`: the extension's headers, numpy arrays, and its tests.
+packages+=(python3-dev pybind11-dev python3-numpy python3-pytest)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
