@@ -90,7 +90,9 @@ py::object PyGraph::run() {
   py::dict bySpectrum;
   for (const LiveBoard::Snapshot& h : spectra) bySpectrum[py::str(h->node + "." + h->property)] = spectrumOf(tarn, *h);
   const int status = tarn_run_failures() > failuresBefore ? 1 : 0;
-  return tarn.attr("Result")(status, printed, bySpectrum);
+  py::dict collected;
+  for (auto& c : collectors) collected[py::str(c.first)] = c.second->columns();
+  return tarn.attr("Result")(status, printed, bySpectrum, collected);
 }
 
 }  // namespace tarnpy

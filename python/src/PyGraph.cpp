@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "GraphFile.h"
+#include "TarnBase.h"
 
 namespace py = pybind11;
 
@@ -106,6 +107,20 @@ void PyGraph::start(const std::string& name) {
   starts.push_back(name);
 }
 
+void PyGraph::collect(const std::string& output) {
+  const auto p = portRef(output);
+  TarnBase* from = graph.node(p.first);
+  check(from != nullptr, "no node '" + p.first + "'");
+  const int k = Graph::findPort(from, p.second, false);
+  check(k >= 0, "node '" + p.first + "' has no output '" + p.second + "'");
+  check(from->outputs[k].type == TARN_STRANDEVENT,
+        output + " sends " + tarn_type_label(from->outputs[k].type) + ", not strand events");
+  for (const auto& c : collectors) check(c.first != output, output + " is collected already");
+  std::unique_ptr<StrandCollector> collector(new StrandCollector(output));
+  check(from->AddReceiver(k, collector.get(), 0), "cannot collect " + output);
+  collectors.emplace_back(output, std::move(collector));
+}
+
 void defineGraph(py::module_& m) {
   py::class_<PyGraph>(m, "Graph", R"(A graph of plug-in nodes, run in this process.
 
@@ -135,6 +150,12 @@ it. A graph runs once.)")
            "Sets \"node.port\" to value (str as it is, bool as true/false, a list space-separated).")
       .def("connect", &PyGraph::connect, py::arg("output"), py::arg("input"), "Connects \"node.output\" to \"node.input\".")
       .def("start", &PyGraph::start, py::arg("node"), "Marks a source node to run; run() starts them in this order.")
+      .def("collect", &PyGraph::collect, py::arg("output"), R"(Makes the run also return the strand events of "node.output".
+
+result.columns[output] is then a dict of property name to tarn.Column,
+what Hdf5Writer would have written, with no file in between: values,
+offsets (lists), inner_offsets (lists of lists and of strings) and event
+(the number of the strand event, from 0). Strings are their bytes.)")
       .def("run", &PyGraph::run, R"(Runs the graph and returns a tarn.Result.
 
 The graph runs on a thread of its own without the GIL. Ctrl-C stops the

@@ -9,6 +9,7 @@
 
 #include "Graph.h"
 #include "ModuleLoader.h"
+#include "StrandCollector.h"
 
 namespace tarnpy {
 
@@ -20,12 +21,16 @@ class PyGraph {
   void set(const std::string& ref, const pybind11::handle& value);
   void connect(const std::string& from, const std::string& to);
   void start(const std::string& name);
+  // Keeps the strand events of "node.output" for the result, as columns.
+  void collect(const std::string& output);
   // Runs the started nodes in order; see GraphRun.cpp.
   pybind11::object run();
   std::vector<std::string> names() const { return graph.names(); }
 
  private:
   ModuleLoader loader;
+  // Before the graph: the nodes that send to them go first.
+  std::vector<std::pair<std::string, std::unique_ptr<StrandCollector>>> collectors;
   Graph graph;
   std::vector<std::string> starts;
   bool ran = false;

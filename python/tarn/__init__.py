@@ -22,29 +22,38 @@ __all__ = ["open", "read_banks", "Graph", "Run", "Event", "Odb", "Column", "Spec
 class Column:
     """One bank or property of a whole run as a jagged column.
 
-    values: every element, flat; offsets (int64, one more than the entries):
-    entry k is values[offsets[k]:offsets[k+1]]; event (int64): the index of
-    the event each entry came from. The layout of the HDF5 export's groups.
+    The layout of the HDF5 export's groups: values, every element flat;
+    offsets (int64, one more than the entries; None for a property of one
+    value per event): entry k is values[offsets[k]:offsets[k+1]];
+    inner_offsets (lists of lists and of strings, else None) cut values
+    once more, offsets then cut inner_offsets; event (int64): the index of
+    the event each entry came from.
     """
 
-    __slots__ = ("values", "offsets", "event")
+    __slots__ = ("values", "offsets", "event", "inner_offsets")
 
-    def __init__(self, values, offsets, event):
+    def __init__(self, values, offsets, event, inner_offsets=None):
         self.values = values
         self.offsets = offsets
         self.event = event
+        self.inner_offsets = inner_offsets
 
     def __len__(self):
-        """The number of entries (events that hold the bank)."""
-        return len(self.offsets) - 1
+        """The number of entries (events that hold the bank or property)."""
+        return len(self.event)
 
     def __getitem__(self, k):
-        """Entry k's values (a view)."""
+        """Entry k: its value, its values (a view), or a list of its inner lists."""
         if k < 0:
             k += len(self)
         if not 0 <= k < len(self):
             raise IndexError("entry out of range")
-        return self.values[self.offsets[k]:self.offsets[k + 1]]
+        if self.offsets is None:
+            return self.values[k]
+        if self.inner_offsets is None:
+            return self.values[self.offsets[k]:self.offsets[k + 1]]
+        cuts = self.inner_offsets[self.offsets[k]:self.offsets[k + 1] + 1]
+        return [self.values[a:b] for a, b in zip(cuts[:-1], cuts[1:])]
 
     def __repr__(self):
         return f"<tarn.Column {len(self)} entries, {len(self.values)} {self.values.dtype} values>"
@@ -79,13 +88,15 @@ class Result:
 
     status: 0 done, 1 a result not written or no run file to read;
     output: what the plug-ins printed; spectra: a dict of "node.property"
-    to Spectrum for every Histogrammer.
+    to Spectrum for every Histogrammer; columns: for each output given to
+    Graph.collect, a dict of property name to Column.
     """
 
-    __slots__ = ("status", "output", "spectra")
+    __slots__ = ("status", "output", "spectra", "columns")
 
-    def __init__(self, status, output, spectra):
+    def __init__(self, status, output, spectra, columns=None):
         self.status, self.output, self.spectra = status, output, spectra
+        self.columns = columns or {}
 
     def spectrum(self, name):
         """The spectrum "node.property", or of a property that only one node histograms."""

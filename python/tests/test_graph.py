@@ -71,9 +71,14 @@ def test_unknown_plugin_port_or_setting_is_a_value_error_naming_it(runs):
 
 
 def test_ctrl_c_stops_the_graph_and_raises_keyboard_interrupt(tmp_path):
-    path = synth(tmp_path / "long.mid", "--modules", events=300000)
+    # A run without its end: followed, it waits for more for ever, so only Ctrl-C ends this graph.
+    path = synth(tmp_path / "open.mid", "--modules", events=2000)
+    with tarn.open(str(path)) as run:
+        last = list(run)[-1]
+    size = path.stat().st_size - 16 - last.data_size
+    os.truncate(path, size)
     g = tarn.Graph()
-    g.node("in", "RunFile", file=str(path))
+    g.node("in", "RunFile", file=str(path), follow=True)
     g.node("unpack", "CompositeUnpacker")
     g.node("hist", "Histogrammer", properties="ADCValue", prefix=str(tmp_path / "h"))
     g.connect("in.event", "unpack.event")
@@ -86,3 +91,25 @@ def test_ctrl_c_stops_the_graph_and_raises_keyboard_interrupt(tmp_path):
     timer.join()
     # The nodes were destroyed and wrote what they had, as tarn run does on Ctrl-C.
     assert (tmp_path / "h_ADCValue.csv").exists()
+
+
+def test_collected_strand_events_are_what_the_hdf5_export_writes(runs, tmp_path):
+    h5py = pytest.importorskip("h5py")
+    g = tarn.Graph(str(SOURCE / "examples" / "histograms.tarn"))
+    g.set("in.file", str(runs["gz"]))
+    g.set("hist.prefix", str(tmp_path / "run"))
+    g.set("h5.file", str(tmp_path / "run.h5"))
+    g.collect("unpack.fevent")
+    with pytest.raises(ValueError, match="collected already"):
+        g.collect("unpack.fevent")
+    with pytest.raises(ValueError, match="not strand events"):
+        g.collect("in.event")
+    columns = g.run().columns["unpack.fevent"]
+    with h5py.File(tmp_path / "run.h5") as f:
+        assert sorted(columns) == sorted(f)
+        for name, col in columns.items():
+            for part in ("values", "offsets", "inner_offsets", "event"):
+                mine = getattr(col, part)
+                assert (mine is None) == (part not in f[name]), (name, part)
+                if mine is not None:
+                    np.testing.assert_array_equal(mine, f[name][part][:], err_msg=f"{name}/{part}")

@@ -162,9 +162,11 @@ def test_missing_run_and_wrong_arguments(runs, tmp_path):
 
 
 def test_ctrl_c_stops_read_banks(tmp_path):
-    path = synth(tmp_path / "long.mid", "--fill", "4000", events=200000)
+    path = synth(tmp_path / "long.mid", "--fill", "2000", events=20000)
     timer = threading.Timer(0.3, signal.raise_signal, (signal.SIGINT,))
     timer.start()
+    # Read again and again: the interrupt lands while one of the reads runs.
     with pytest.raises(KeyboardInterrupt):
-        tarn.read_banks(str(path), ["FILL"])
+        while True:
+            tarn.read_banks(str(path), ["FILL"])
     timer.join()
