@@ -14,11 +14,9 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # The package's own libraries, which dpkg-shlibdeps finds through the RPATH.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${CMAKE_BINARY_DIR}/lib)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "plplot-driver-cairo")
-# The Python package is built for one interpreter's ABI and hands out numpy arrays.
-if(TARGET _tarn)
-  math(EXPR python_next "${Python3_VERSION_MINOR} + 1")
-  string(APPEND CPACK_DEBIAN_PACKAGE_DEPENDS ", python3 (>= ${Python3_VERSION_MAJOR}.${Python3_VERSION_MINOR}), "
-         "python3 (<< ${Python3_VERSION_MAJOR}.${python_next}), python3-numpy")
+# What the Python package needs where it is built (python/CMakeLists.txt).
+if(TARN_PYTHON_PACKAGE_DEPENDS)
+  string(APPEND CPACK_DEBIAN_PACKAGE_DEPENDS ", ${TARN_PYTHON_PACKAGE_DEPENDS}")
 endif()
 set(CPACK_DEBIAN_COMPRESSION_TYPE gzip)
 set(CPACK_STRIP_FILES ON)
