@@ -3,6 +3,7 @@
 
 #include "Columns.h"
 #include "Errors.h"
+#include "EventObject.h"
 #include "Odb.h"
 #include "PyGraph.h"
 #include "Run.h"
@@ -12,6 +13,7 @@ PYBIND11_MODULE(_tarn, m) {
   m.attr("__version__") = TARN_VERSION;
   tarnpy::defineErrors(m);
   tarnpy::defineOdb(m);
+  tarnpy::defineEventTypes(m);
   tarnpy::defineRun(m);
   tarnpy::defineColumns(m);
   tarnpy::defineGraph(m);

@@ -5,9 +5,8 @@
 
 #include <cerrno>
 
-#include "BankArray.h"
-#include "BankWalk.h"
 #include "Errors.h"
+#include "EventObject.h"
 #include "Odb.h"
 #include "RunSearch.h"
 
@@ -17,11 +16,7 @@ namespace tarnpy {
 
 namespace {
 
-const uint16_t kBeginOfRun = 0x8000, kEndOfRun = 0x8001;
-
-bool isTransition(const TMidasEvent& e) {
-  return e.GetEventId() == kBeginOfRun || e.GetEventId() == kEndOfRun;
-}
+const uint16_t kBeginOfRun = 0x8000;
 
 }  // namespace
 
@@ -66,15 +61,17 @@ Run::Run(const std::string& name, const py::object& ids, uint32_t triggerMask, c
   runPath = reader->path();
 }
 
-std::shared_ptr<Event> Run::next() {
+PyObject* Run::nextObject() {
   if (!reader) throw py::value_error("I/O operation on a closed run");
   if (ended || !reader->next(scratch, filter)) {
     const bool report = !ended && reader->failed();
     ended = true;
     if (report) readFailed(runPath, reader->position(), reader->error(), warn);
-    throw py::stop_iteration();
+    return nullptr;
   }
-  return std::make_shared<Event>(scratch, handed++);
+  PyObject* event = newEvent(scratch, handed++);
+  if (!event) throw py::error_already_set();
+  return event;
 }
 
 void Run::close() {
@@ -95,62 +92,20 @@ py::object Run::odb() {
   return py::cast(beginOdb);
 }
 
-namespace {
-
-py::dict banksOf(py::object self) {
-  const Event& ev = self.cast<const Event&>();
-  py::dict banks;
-  if (isTransition(ev.event) || ev.event.GetEventId() == 0x8002) return banks;  // text, not banks
-  forEachBank(ev.event, [&](const char* name, uint32_t type, const char* data, uint32_t size) {
-    banks[py::str(name, 4)] = bankArray(type, data, size, self);
-  });
-  return banks;
-}
-
-py::object eventOdb(Event& ev) {
-  if (!isTransition(ev.event)) return py::none();
-  if (!ev.odb) {
-    const char* data = const_cast<TMidasEvent&>(ev.event).GetData();
-    std::string text(data, ev.event.GetDataSize());
-    // The area ends in NULs; the dump is the text before them.
-    text.resize(text.find('\0') == std::string::npos ? text.size() : text.find('\0'));
-    ev.odb = std::make_shared<Odb>(std::move(text));
-  }
-  return py::cast(ev.odb);
-}
-
-}  // namespace
-
 void defineRun(py::module_& m) {
-  py::class_<Event, std::shared_ptr<Event>>(m, "Event", R"(One event of a run, a copy of its own.
-
-It stays valid after the iteration moves on and after the run is closed.
-banks maps each bank's four-character name to a read-only numpy array of
-the bank's MIDAS type, a view of the event's data (no copy).)")
-      .def_property_readonly("id", [](const Event& e) { return e.event.GetEventId(); }, "The event id (0x8000 begin of run, 0x8001 end of run).")
-      .def_property_readonly("trigger_mask", [](const Event& e) { return e.event.GetTriggerMask(); }, "The trigger mask.")
-      .def_property_readonly("serial", [](const Event& e) { return e.event.GetSerialNumber(); }, "The serial number (the run number for begin and end of run).")
-      .def_property_readonly("time", [](const Event& e) { return e.event.GetTimeStamp(); }, "Seconds since 1970-01-01 UTC.")
-      .def_property_readonly("datetime", [](const Event& e) {
-        py::module_ dt = py::module_::import("datetime");
-        return dt.attr("datetime").attr("fromtimestamp")(e.event.GetTimeStamp(), dt.attr("timezone").attr("utc"));
-      }, "The time stamp as an aware datetime in UTC.")
-      .def_property_readonly("data_size", [](const Event& e) { return e.event.GetDataSize(); }, "Bytes of the data area.")
-      .def_property_readonly("index", [](const Event& e) { return e.number; }, "Which event this is among those the run handed out, from 0.")
-      .def_property_readonly("banks", &banksOf, "A dict of bank name to numpy array (empty for begin/end-of-run and message events).")
-      .def_property_readonly("odb", &eventOdb, "The ODB dump of a begin- or end-of-run event (tarn.Odb); None for other events.")
-      .def("__repr__", [](const Event& e) {
-        return "<tarn.Event id=" + std::to_string(e.event.GetEventId()) + " serial=" +
-               std::to_string(e.event.GetSerialNumber()) + " size=" + std::to_string(e.event.GetDataSize()) + ">";
-      });
-
   py::class_<Run>(m, "Run", R"(A run file open for reading: a context manager and an iterator of Events.
 
 Made by tarn.open. Iterating reads on from where the last iteration
 stopped; a damaged run gives the events before the damage, then
 tarn.ReadError (or a tarn.ReadWarning with errors="warn").)")
-      .def("__iter__", [](Run& r) -> Run& { return r; }, py::return_value_policy::reference_internal)
-      .def("__next__", &Run::next)
+      .def("__iter__", [](py::object self) {
+        return py::reinterpret_steal<py::object>(newEventIterator(&self.cast<Run&>(), self));
+      })
+      .def("__next__", [](Run& r) {
+        PyObject* event = r.nextObject();
+        if (!event) throw py::stop_iteration();
+        return py::reinterpret_steal<py::object>(event);
+      })
       .def("__enter__", [](Run& r) -> Run& { return r; }, py::return_value_policy::reference_internal)
       .def("__exit__", [](Run& r, py::args) { r.close(); return false; })
       .def("close", &Run::close, "Closes the file; events already read stay valid.")

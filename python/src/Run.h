@@ -52,18 +52,12 @@ class EventReader {
   bool lastFailed = false;
 };
 
-class Event {
- public:
-  explicit Event(const TMidasEvent& e, uint64_t index) : event(e), number(index) {}
-  TMidasEvent event;
-  uint64_t number;
-  std::shared_ptr<Odb> odb;  // made at the first ask
-};
-
 class Run {
  public:
   Run(const std::string& name, const pybind11::object& ids, uint32_t triggerMask, const std::string& errors);
-  std::shared_ptr<Event> next();
+  // The next event kept by the filter as a new tarn.Event; null at the end
+  // (no error set). Damage raises ReadError or, warned, ends the run.
+  PyObject* nextObject();
   void close();
   bool closed() const { return !reader; }
   const std::string& path() const { return runPath; }
