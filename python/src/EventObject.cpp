@@ -66,7 +66,10 @@ PyObject* eventBanks(PyObject* self, void*) {
     py::dict banks;
     if (!isText(ev))
       forEachBank(ev, [&](const char* name, uint32_t type, const char* data, uint32_t size) {
-        banks[py::str(name, 4)] = bankArray(type, data, size, self);
+        // Latin-1: any four bytes are a name, a damaged one included.
+        py::object key = py::reinterpret_steal<py::object>(PyUnicode_DecodeLatin1(name, 4, nullptr));
+        if (!key) throw py::error_already_set();
+        banks[key] = bankArray(type, data, size, self);
       });
     return banks.release().ptr();
   });

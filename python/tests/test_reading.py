@@ -170,3 +170,19 @@ def test_ctrl_c_stops_read_banks(tmp_path):
         while True:
             tarn.read_banks(str(path), ["FILL"])
     timer.join()
+
+
+@pytest.mark.parametrize("damage", ["zero-size", "truncated-bank-area", "truncated-bank-header",
+                                    "truncated-bank-data", "bank-past-event", "bank-area-past-event", "bit-flips"])
+@pytest.mark.parametrize("wide", [False, True])
+def test_no_damage_crashes_or_hands_out_bytes_past_an_event(tmp_path, damage, wide):
+    path = synth(tmp_path / "damaged.mid", "--modules", *(["--bank32"] if wide else []), "--damage", damage,
+                 "--damage-at", "20", events=40)
+    try:
+        for event in tarn.open(str(path)):
+            for array in event.banks.values():
+                assert array.nbytes <= event.data_size
+                array.tobytes()
+        tarn.read_banks(str(path), ["TDC0", "ADC0", "WRDS", "DBLS"])
+    except tarn.ReadError as error:
+        assert error.file == str(path)
