@@ -44,6 +44,9 @@ py::object PyGraph::run() {
   std::condition_variable ended;
   bool done = false;
   PyObject *type = nullptr, *value = nullptr, *trace = nullptr;  // a pending Ctrl-C
+  // What Python printed before stays before what the plug-ins print, not inside the capture.
+  py::object out = py::module_::import("sys").attr("stdout");
+  if (!out.is_none() && py::hasattr(out, "flush")) out.attr("flush")();
   {
     py::gil_scoped_release unlocked;
     OutputCapture capture;
