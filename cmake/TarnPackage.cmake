@@ -14,6 +14,10 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # The package's own libraries, which dpkg-shlibdeps finds through the RPATH.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${CMAKE_BINARY_DIR}/lib)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "plplot-driver-cairo")
+# What the Python package needs where it is built (python/CMakeLists.txt).
+if(TARN_PYTHON_PACKAGE_DEPENDS)
+  string(APPEND CPACK_DEBIAN_PACKAGE_DEPENDS ", ${TARN_PYTHON_PACKAGE_DEPENDS}")
+endif()
 set(CPACK_DEBIAN_COMPRESSION_TYPE gzip)
 set(CPACK_STRIP_FILES ON)
 include(CPack)

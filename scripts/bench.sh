@@ -157,3 +157,8 @@ form_rows gz igzip "$plain.gz" "$gzRounds"
 form_rows lz4 lz4 "$plain.lz4" "$rounds"
 form_rows zst zstd "$plain.zst" "$rounds"
 form_rows bz2 bzip2 "$short.bz2" "$gzRounds"
+
+# The Python package, where the build made it: its rows on the same TDC run.
+if [ -d "$build/python/tarn" ] && [ -x /usr/bin/python3 ]; then
+  /usr/bin/python3 "$(dirname "$0")/../bench/python_bench.py" "$build" "$runs"
+fi

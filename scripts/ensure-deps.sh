@@ -24,6 +24,8 @@ packages+=(libcivetweb-dev)
 packages+=(chromium)
 # Man pages of the package, made from the programs' own --help at build time.
 packages+=(help2man)
+# The Python package `tarn`: the extension's headers, numpy arrays, and its tests.
+packages+=(python3-dev pybind11-dev python3-numpy python3-pytest)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

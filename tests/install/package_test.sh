@@ -66,4 +66,25 @@ complete_words() {  # WORD... (the last is the one being completed)
 [ "$(complete_words inspect RunF)" = RunFile ] || { echo "no RunFile: $(complete_words inspect RunF)"; exit 1; }
 graph=$root/share/tarn/examples/demo.tarn
 [[ " $(complete_words run "$graph" -s in.) " == *" in.file= "* ]] || { complete_words run "$graph" -s in.; exit 1; }
+
+# The Python package, where the build made one: imported from the package's
+# tree, it runs the package's own plug-ins.
+if [ -d "$root/lib/python3/dist-packages/tarn" ]; then
+  dpkg-deb -f "$deb" Depends | grep -q 'python3-numpy' || { echo "no numpy among the dependencies of $deb"; exit 1; }
+  PYTHONPATH="$root/lib/python3/dist-packages" /usr/bin/python3 - "$root" "$work/run00001.mid.gz" <<'PY'
+import sys
+import tarn
+root, run = sys.argv[1], sys.argv[2]
+assert tarn.__file__.startswith(root), tarn.__file__
+g = tarn.Graph()
+g.node("in", "RunFile", file=run)
+g.node("unpack", "CompositeUnpacker")
+g.node("hist", "Histogrammer", properties="ADCValue", prefix="py")
+g.connect("in.event", "unpack.event")
+g.connect("unpack.fevent", "hist.fevent")
+g.start("in")
+assert g.run().spectrum("ADCValue").entries > 0
+assert len(tarn.read_banks(run, ["ADC0"])["ADC0"]) == 50
+PY
+fi
 echo "package test: $(basename "$deb") runs from $root"
