@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "StrandEvent.h"
+#include "UnsignedValues.h"
 
 namespace py = pybind11;
 
@@ -71,6 +72,8 @@ void StrandCollector::take(void* value) {
     if (!p) {
       p.reset(new Property);
       p->type = sp.type;
+      // As the HDF5 export does: such lists are the unsigned numbers they hold.
+      p->unsignedElements = (sp.type == TARN_SHORT_V || sp.type == TARN_INT_V) && valuesUnsigned(sp.value);
       if (depthOf(sp.type) > 0) p->offsets.push<int64_t>(0);
       if (depthOf(sp.type) > 1) p->innerOffsets.push<int64_t>(0);
     }
@@ -149,7 +152,9 @@ py::dict StrandCollector::columns() {
   for (auto& entry : properties) {
     Property& p = *entry.second;
     const int depth = depthOf(p.type);
-    py::object values = p.values.release(py::dtype(elementDtype(p.type)));
+    const char* dtype = elementDtype(p.type);
+    if (p.unsignedElements) dtype = p.type == TARN_SHORT_V ? "uint16" : "uint32";
+    py::object values = p.values.release(py::dtype(dtype));
     py::object offsets = depth > 0 ? py::object(p.offsets.release(i64)) : py::none();
     py::object inner = depth > 1 ? py::object(p.innerOffsets.release(i64)) : py::none();
     out[py::str(entry.first)] = column(values, offsets, p.event.release(i64), inner);

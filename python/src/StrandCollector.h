@@ -25,6 +25,7 @@ class StrandCollector : public TarnBase {
   struct Property {
     tarn_type type = TARN_NONE;
     bool stopped = false;
+    bool unsignedElements = false;  // a WORD or DWORD list under a signed list type
     GrowingBuffer values, offsets, innerOffsets, event;
     int64_t valueCount = 0, innerCount = 0;
   };
