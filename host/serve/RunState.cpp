@@ -1,6 +1,6 @@
 #include "RunState.h"
 
-#include "RunRecord.h"
+#include "CurrentRun.h"
 #include "TarnBase.h"
 
 namespace live {

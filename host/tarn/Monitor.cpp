@@ -16,7 +16,7 @@
 
 #include "BatchProgress.h"
 #include "Graph.h"
-#include "RunRecord.h"
+#include "CurrentRun.h"
 #include "TarnBase.h"
 
 namespace {

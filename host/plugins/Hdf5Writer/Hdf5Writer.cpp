@@ -24,7 +24,7 @@
 #include "Hdf5Column.h"
 #include "Hdf5Deflate.h"
 #include "Plugin.h"
-#include "RunRecord.h"
+#include "CurrentRun.h"
 #include "RunStatus.h"
 #include "StrandEvent.h"
 #include "TMidasEvent.h"
@@ -327,7 +327,7 @@ class Hdf5Writer : public TarnBase {
 
   // The run number and the run files read, when a source reported them.
   bool writeRunAttributes() {
-    const RunRecord run = currentRun();
+    const CurrentRun run = currentRun();
     if (run.number >= 0 && !h5out::writeAttribute(file, "run_number", int64_t(run.number))) return false;
     if (run.files.empty()) return true;
     return h5out::writeAttribute(file, "run_file", run.files.front()) &&

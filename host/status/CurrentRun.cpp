@@ -1,4 +1,4 @@
-#include "RunRecord.h"
+#include "CurrentRun.h"
 
 #include <map>
 #include <mutex>
@@ -7,8 +7,8 @@ namespace {
 
 std::mutex lock;
 
-RunRecord& record() {
-  static RunRecord r;
+CurrentRun& record() {
+  static CurrentRun r;
   return r;
 }
 
@@ -33,7 +33,7 @@ void tarn_run_began(unsigned run) {
   record().number = run;
 }
 
-RunRecord currentRun() {
+CurrentRun currentRun() {
   std::lock_guard<std::mutex> hold(lock);
   return record();
 }

@@ -13,13 +13,13 @@ __attribute__((visibility("default"))) void tarn_source_file(const char* node, c
 __attribute__((visibility("default"))) void tarn_run_began(unsigned run);
 }
 
-struct RunRecord {
+struct CurrentRun {
   long long number = -1;           // of the last begin of run; -1 before any
   std::vector<std::string> files;  // every run file opened, in order
 };
 
 // What was reported since the process began.
-RunRecord currentRun();
+CurrentRun currentRun();
 
 // The file the node named last, or "" when it named none (the runner's
 // progress line and the live page show it).
