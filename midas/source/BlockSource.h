@@ -12,11 +12,17 @@ class BlockSource : public ByteSource {
   explicit BlockSource(int fd, size_t readSize = 1 << 20);
   size_t peek(size_t count, char** data) override;
   void skip(size_t count) override { fBegin += count; }
+  // From now on, where `fd` is no regular file, a wait for its bytes ends,
+  // Interrupted, as soon as `wakeFd` (-1: never) is readable.
+  void wakeOn(int wakeFd);
   // The bytes held but not yet handed out.
   size_t held() const { return fEnd - fBegin; }
 
  private:
+  bool waitForBytes();
+
   int fFd;
+  int fWakeFd = -1;  // -1: read() waits as long as it takes
   size_t fReadSize;
   size_t fCapacity;
   std::unique_ptr<char[]> fBuffer;
