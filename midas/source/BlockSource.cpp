@@ -7,22 +7,27 @@
 #include <cerrno>
 #include <cstring>
 
+#include "Interruption.h"
+
 BlockSource::BlockSource(int fd, size_t readSize)
     : fFd(fd), fReadSize(readSize), fCapacity(kMaxPeek + readSize), fBuffer(new char[fCapacity]) {}
 
-void BlockSource::wakeOn(int wakeFd) {
+void BlockSource::wakeOn(Interruption* interruption) {
   // A regular file's read() never waits long: only pipes and devices are polled.
   struct stat st;
-  fWakeFd = ::fstat(fFd, &st) == 0 && S_ISREG(st.st_mode) ? -1 : wakeFd;
+  if (!interruption || (::fstat(fFd, &st) == 0 && S_ISREG(st.st_mode))) return;
+  fWakeFd = interruption->fd();
+  if (fWakeFd >= 0) fInterruption = interruption;
 }
 
 // False when the wake descriptor ended the wait before `fFd` had anything.
 bool BlockSource::waitForBytes() {
-  if (fWakeFd < 0) return true;
+  if (!fInterruption) return true;
   pollfd fds[2] = {{fFd, POLLIN, 0}, {fWakeFd, POLLIN, 0}};
   for (;;) {
-    const int n = ::poll(fds, 2, -1);
+    const int n = ::poll(fds, 2, fInterruption->hurried() ? 0 : -1);
     if (n < 0 && errno == EINTR) continue;
+    if (n == 0) return false;  // hurried, and nothing there
     if (n < 0) return true;  // read() itself will say what is wrong
     // Bytes, an end or an error on fFd are read() first, stopping or not.
     return fds[0].revents != 0 || !(fds[1].revents & POLLIN);

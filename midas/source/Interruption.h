@@ -30,6 +30,11 @@ class Interruption {
   void poke();
   void settle();
 
+  // While hurried, a source that would wait for a descriptor's bytes stops,
+  // Interrupted, instead: its reader has bytes to hand on before it waits.
+  void hurry(bool on) { fHurried.store(on, std::memory_order_relaxed); }
+  bool hurried() const { return fHurried.load(std::memory_order_relaxed); }
+
   // The lock and signal of whatever waits under this interruption.
   std::mutex& mutex() { return fMutex; }
   std::condition_variable& changed() { return fChanged; }
@@ -41,5 +46,6 @@ class Interruption {
   std::mutex fMutex;
   std::condition_variable fChanged;
   std::atomic<bool> fRaised{false};
+  std::atomic<bool> fHurried{false};
   int fFd = -1;  // under fMutex
 };

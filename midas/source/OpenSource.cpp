@@ -92,7 +92,7 @@ std::unique_ptr<ByteSource> openSource(int fd, const SourceOptions& options, boo
     char* at = nullptr;
     n = blocks->peek(sizeof magic, &at);
     for (size_t i = 0; i < n && i < sizeof magic; ++i) magic[i] = static_cast<unsigned char>(at[i]);
-    blocks->wakeOn(options.interruption ? options.interruption->fd() : -1);
+    blocks->wakeOn(options.interruption);
   }
   // A regular file's compressed bytes are mapped too: the decoder reads
   // them where they lie, without a read() copy.

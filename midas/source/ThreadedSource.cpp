@@ -60,15 +60,19 @@ void ThreadedSource::decodeAhead() {
     lock.unlock();
     size_t size = 0, made = 1;
     while (size < fBlockSize && made > 0 && !fEnding && !fInterruption.raised()) {
+      // Bytes made are handed on before a wait for a pipe's next ones: the
+      // reader may need them now (a live run).
+      fInterruption.hurry(size > 0);
       made = fDecoder->decode(block + size, fBlockSize - size);
       size += made;
     }
+    fInterruption.hurry(false);
     lock.lock();
     if (size > 0) {
       fSizes[k] = size;
       ++fMade;
     }
-    // An interrupted input is no stop: the decoder goes on once it may.
+    // An interrupted (or hurried) input is no stop: the decoder goes on once it may.
     if (made == 0 && fDecoder->stop() != SourceStop::Interrupted) {
       fParked = true;
       fStop = fDecoder->stop();

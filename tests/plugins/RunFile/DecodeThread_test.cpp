@@ -18,6 +18,7 @@
 
 #include "../../midas/MidasTestData.h"
 #include "MidasSynth.h"
+#include "TRunFile.h"
 #include "TarnTest.h"
 
 using midastest::Collector;
@@ -71,9 +72,20 @@ class DecodeThreadTest : public ::testing::Test {
   Collector c;
 };
 
+// The whole events in the first `n` bytes of `bytes`.
+size_t eventsIn(const tarntest::TempDir& dir, const std::string& bytes, size_t n) {
+  TRunFile f;
+  f.SetDecodeThread(false);
+  EXPECT_TRUE(f.Open(dir.write("part.mid.gz", bytes.substr(0, n)).c_str()));
+  TMidasEvent e;
+  size_t count = 0;
+  while (f.ReadInPlace(&e)) ++count;
+  return count;
+}
+
 // Stops `node` once it has sent events and then sent nothing for a while;
-// gives how long Start took to return after that.
-double stopWhenStalled(TarnBase* node, const std::atomic<bool>& returned) {
+// gives how long Start took to return after that, and what had been sent.
+double stopWhenStalled(TarnBase* node, const std::atomic<bool>& returned, uint64_t* sent) {
   uint64_t seen = 0;
   for (int quiet = 0; quiet < 4;) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -81,6 +93,7 @@ double stopWhenStalled(TarnBase* node, const std::atomic<bool>& returned) {
     quiet = now > 0 && now == seen ? quiet + 1 : 0;
     seen = now;
   }
+  *sent = seen;
   const Clock::time_point asked = Clock::now();
   node->Stop();
   while (!returned && Clock::now() - asked < std::chrono::seconds(5))
@@ -114,14 +127,17 @@ TEST_F(DecodeThreadTest, StopEndsAWaitOnASilentPipeAndALaterStartReadsOnWithNoth
     ASSERT_TRUE(r->SetInput("file", fifo));
     std::atomic<bool> returned{false};
     double took = 0;
+    uint64_t stalledAt = 0;
     std::thread stopper([&] {
-      took = stopWhenStalled(r.get(), returned);
+      took = stopWhenStalled(r.get(), returned, &stalledAt);
       rest = true;  // lets a Start that never returned go on, so the test ends
     });
     r->Start();
     returned = true;
     stopper.join();
     EXPECT_LT(took, 1.0) << "Start went on waiting for the pipe after Stop";
+    // Every event whose bytes came had gone out before the pipe fell silent.
+    EXPECT_EQ(stalledAt, eventsIn(dir, bytes, bytes.size() / 2));
     const size_t first = c.serials().size();
     EXPECT_GT(first, 0u);
     EXPECT_LT(first, n);
