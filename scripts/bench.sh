@@ -157,3 +157,8 @@ form_rows gz igzip "$plain.gz" "$gzRounds"
 form_rows lz4 lz4 "$plain.lz4" "$rounds"
 form_rows zst zstd "$plain.zst" "$rounds"
 form_rows bz2 bzip2 "$short.bz2" "$gzRounds"
+
+# Compressed runs decoded on a second core, ahead of the graph: the histogram
+# graph on a 1 M-event run of module banks in every form.
+echo "== decoding ahead of the graph" >&2
+bash "$(dirname "$0")/bench-decode-thread.sh" "$build" "$runs"

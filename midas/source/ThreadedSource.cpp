@@ -1,5 +1,6 @@
 #include "ThreadedSource.h"
 
+#include <pthread.h>
 #include <signal.h>
 
 #include <algorithm>
@@ -48,6 +49,7 @@ ThreadedSource::~ThreadedSource() {
 // The thread: fills the free blocks of the ring, one after another, until the
 // decoder stops; then waits to be asked again.
 void ThreadedSource::decodeAhead() {
+  pthread_setname_np(pthread_self(), "tarn-decode");  // as top and ps show it
   std::condition_variable& changed = fInterruption.changed();
   std::unique_lock<std::mutex> lock(fInterruption.mutex());
   for (;;) {

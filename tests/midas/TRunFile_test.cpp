@@ -181,17 +181,9 @@ int openDescriptors() {
   return n;
 }
 
-int threads() {
-  int n = 0;
-  DIR* d = ::opendir("/proc/self/task");
-  while (dirent* e = ::readdir(d)) n += e->d_name[0] != '.';
-  ::closedir(d);
-  return n;
-}
-
 // The threads a reader of a compressed run adds while it reads, and after.
 std::pair<int, int> threadsAdded(const std::string& path, bool wanted) {
-  const int before = threads();
+  const int before = midastest::decoderThreads();
   int during = 0;
   {
     TRunFile f;
@@ -199,9 +191,9 @@ std::pair<int, int> threadsAdded(const std::string& path, bool wanted) {
     EXPECT_TRUE(f.Open(path.c_str()));
     TMidasEvent e;
     EXPECT_TRUE(f.ReadInPlace(&e)) << f.GetLastError();
-    during = threads();
+    during = midastest::decoderThreads();
   }
-  return {during - before, threads() - before};
+  return {during - before, midastest::decoderThreads() - before};
 }
 
 // A decoder's thread only where a second core can run it, gone with the reader.
