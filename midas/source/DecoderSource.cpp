@@ -64,6 +64,10 @@ size_t DecoderSource::decode(char* out, size_t room) {
     }
     size_t want = fHungry ? fInputHeld + 1 : 1;
     if (want < inputWanted()) want = inputWanted();
+    // A library that takes nothing from more input than any unit needs at
+    // once would be fed for ever.
+    if (want > (inputWanted() > kMaxPeek ? inputWanted() : kMaxPeek)) return noProgress();
+    const size_t heldBefore = fHungry ? fInputHeld : 0;
     const size_t n = fInput->peek(want, &in);
     if (fInput->stop() == SourceStop::Failed) break;
     const bool ended = fInput->stop() != SourceStop::None;
@@ -87,6 +91,7 @@ size_t DecoderSource::decode(char* out, size_t room) {
         stopped(SourceStop::Cut);  // asked again, it goes on if the file grew
         return 0;
       }
+      if (fHungry && n <= heldBefore) return noProgress();  // no more input will come at once
       fHungry = true;
     } else {
       fHungry = false;
@@ -103,4 +108,10 @@ bool DecoderSource::inputPaused() {
   if (fInput->stop() != SourceStop::Interrupted) return false;
   stopped(SourceStop::Interrupted);
   return true;
+}
+
+size_t DecoderSource::noProgress() {
+  failed(-1, "compressed stream: the decoder makes no progress");
+  fBroken = true;
+  return 0;
 }

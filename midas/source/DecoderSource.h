@@ -47,6 +47,7 @@ class DecoderSource : public ByteSource {
 
  private:
   bool inputPaused();
+  size_t noProgress();
 
   std::unique_ptr<ByteSource> fInput;
   size_t fInputHeld = 0;  // input bytes peeked but not used
