@@ -76,12 +76,12 @@ test-asan: deps
 # The tests that stop a running source from another thread, the live server
 # reading snapshots while the graph publishes them, and the writer that
 # compresses on worker threads.
-TSAN_TESTS ?= RunFile_tests|TarnBase_tests|StrandEventGenerator_tests|tarn_tests|serve_tests|Hdf5Writer_tests
+TSAN_TESTS ?= midas_tests|RunFile_tests|TarnBase_tests|StrandEventGenerator_tests|tarn_tests|serve_tests|Hdf5Writer_tests
 test-tsan: deps
 	@cmake -S . -B $(TSAN_BUILD) $(call san_cmake,$(TSAN_FLAGS)) $(CMAKE_FLAGS) >/dev/null
 	@cmake --build $(TSAN_BUILD) -j $(JOBS) --target $(subst |, ,$(TSAN_TESTS))
 	@cd $(TSAN_BUILD) && TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:suppressions=$(CURDIR)/scripts/tsan-suppressions.txt \
-	  ctest --output-on-failure --no-tests=error -j $(JOBS) -R 'Stop|Thread|RunningFlag'
+	  ctest --output-on-failure --no-tests=error -j $(JOBS) -R 'Stop|Thread|RunningFlag|CompressedRuns|DecodedAhead'
 
 fuzz: deps
 	@bash scripts/fuzz.sh $(FUZZ_BUILD) $(FUZZ_SECONDS)

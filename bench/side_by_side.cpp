@@ -1,8 +1,9 @@
-// side_by_side ROUNDS -- COMMAND A... -- COMMAND B...
-// Runs A and B once each to warm the page cache, then ROUNDS times in turn
+// side_by_side ROUNDS -- COMMAND A... -- COMMAND B... [-- COMMAND C...]...
+// Runs each command once to warm the page cache, then ROUNDS times in turn
 // (A, B, A, B, ...), each with standard output to /dev/null. Prints one line:
 //   <median seconds of A> <median seconds of B> <peak KiB of A> <peak KiB of B>
 //   <median CPU seconds of A> <median CPU seconds of B>
+// and with more commands, the same three groups with one figure per command.
 // The peak is the largest resident size any round of the command reached; CPU
 // seconds are user and system time together.
 // On a machine shared with other work, times of separate runs are not
@@ -68,7 +69,7 @@ double median(std::vector<double> v) {
 }
 
 int usage() {
-  std::fprintf(stderr, "usage: side_by_side ROUNDS -- COMMAND A... -- COMMAND B...\n");
+  std::fprintf(stderr, "usage: side_by_side ROUNDS -- COMMAND A... -- COMMAND B... [-- COMMAND...]\n");
   return 2;
 }
 
@@ -77,23 +78,26 @@ int usage() {
 int main(int argc, char** argv) {
   if (argc < 2) return usage();
   const int rounds = std::atoi(argv[1]);
-  std::vector<char*> cmd[2];
-  int which = -1;
+  std::vector<std::vector<char*>> cmd;
   for (int i = 2; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--") == 0 && which < 1) {
-      ++which;
+    if (std::strcmp(argv[i], "--") == 0) {
+      cmd.emplace_back();
       continue;
     }
-    if (which < 0) return usage();
-    cmd[which].push_back(argv[i]);
+    if (cmd.empty()) return usage();
+    cmd.back().push_back(argv[i]);
   }
-  if (rounds < 1 || cmd[0].empty() || cmd[1].empty()) return usage();
-  for (auto& c : cmd) c.push_back(nullptr);
+  if (rounds < 1 || cmd.size() < 2) return usage();
+  for (auto& c : cmd) {
+    if (c.empty()) return usage();
+    c.push_back(nullptr);
+  }
 
-  std::vector<double> wall[2], cpu[2];
-  long peak[2] = {0, 0};
+  const size_t n = cmd.size();
+  std::vector<std::vector<double>> wall(n), cpu(n);
+  std::vector<long> peak(n, 0);
   for (int round = -1; round < rounds; ++round)
-    for (int k = 0; k < 2; ++k) {
+    for (size_t k = 0; k < n; ++k) {
       Outcome o;
       if (!runOnce(cmd[k], o)) return 1;
       if (round < 0) continue;  // the warm-up round is not counted
@@ -101,7 +105,12 @@ int main(int argc, char** argv) {
       cpu[k].push_back(o.cpuSeconds);
       peak[k] = std::max(peak[k], o.peakKiB);
     }
-  std::printf("%.6f %.6f %ld %ld %.6f %.6f\n", median(wall[0]), median(wall[1]), peak[0], peak[1],
-              median(cpu[0]), median(cpu[1]));
+  std::string line;
+  char figure[64];
+  for (size_t k = 0; k < n; ++k) line += (std::snprintf(figure, sizeof figure, "%.6f ", median(wall[k])), figure);
+  for (size_t k = 0; k < n; ++k) line += (std::snprintf(figure, sizeof figure, "%ld ", peak[k]), figure);
+  for (size_t k = 0; k < n; ++k) line += (std::snprintf(figure, sizeof figure, "%.6f ", median(cpu[k])), figure);
+  line.back() = '\n';
+  std::fputs(line.c_str(), stdout);
   return 0;
 }

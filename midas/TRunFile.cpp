@@ -1,6 +1,7 @@
 #include "TRunFile.h"
 
 #include <fcntl.h>
+#include <sched.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -20,6 +21,16 @@ const char* kCut = "Unexpected end of file inside an event";
 GzipInflater inflaterFromEnvironment() {
   const char* v = std::getenv("TARN_GZIP_INFLATE");
   return v && std::strcmp(v, "zlib") == 0 ? GzipInflater::Zlib : GzipInflater::Fastest;
+}
+
+// A decoder's thread helps only where another core can run it: the process
+// may be held to one by its affinity mask (taskset, a batch slot).
+bool decodeThreadCanHelp() {
+  const char* v = std::getenv("TARN_DECODE_THREAD");
+  if (v && std::strcmp(v, "0") == 0) return false;
+  cpu_set_t cores;
+  CPU_ZERO(&cores);
+  return ::sched_getaffinity(0, sizeof cores, &cores) != 0 || CPU_COUNT(&cores) > 1;
 }
 
 }  // namespace
@@ -73,6 +84,28 @@ bool TRunFile::shortRead(size_t got, bool eventStarted) {
   return false;
 }
 
+// The source stopped short of an event: a pause (interrupted, or a followed
+// file that may grow) takes nothing; anything else ends the file.
+bool TRunFile::stoppedShort(size_t got, bool eventStarted) {
+  if (fSource->stop() == SourceStop::Interrupted) return interrupted();
+  if (fFollow && resumable()) return wait();
+  return shortRead(got, eventStarted);
+}
+
+bool TRunFile::interrupted() {
+  fInterrupted = true;
+  setError(EINTR, std::strerror(EINTR));
+  return false;
+}
+
+SourceOptions TRunFile::sourceOptions() {
+  SourceOptions o;
+  o.inflater = fInflater;
+  o.decodeThread = fDecodeThread && decodeThreadCanHelp();
+  o.interruption = &fInterruption;
+  return o;
+}
+
 // A follow reader met the end of what is there: nothing is taken, so the
 // next read starts at the same event.
 bool TRunFile::wait() {
@@ -113,6 +146,7 @@ bool TRunFile::ReadInPlace(TMidasEvent* event) { return read(event, true); }
 bool TRunFile::read(TMidasEvent* event, bool inPlace) {
   event->Clear();
   fWaiting = false;
+  fInterrupted = false;
   if (!fSource) {
     if (fFile < 0) {
       setError(EBADF, std::strerror(EBADF));
@@ -122,7 +156,7 @@ bool TRunFile::read(TMidasEvent* event, bool inPlace) {
     struct stat st;
     if (fFollow && ::fstat(fFile, &st) == 0 && S_ISREG(st.st_mode) && st.st_size < 4) return wait();
     bool empty = false;
-    fSource = openSource(fFile, fInflater, &empty);
+    fSource = openSource(fFile, sourceOptions(), &empty);
     if (empty && fFollow) return wait();
     if (empty) {  // nothing to tell the form by yet; asked again later
       setError(0, "EOF");
@@ -132,7 +166,7 @@ bool TRunFile::read(TMidasEvent* event, bool inPlace) {
   const size_t headerSize = sizeof(MidasEventHeader);
   char* at = nullptr;
   size_t got = fSource->peek(headerSize, &at);
-  if (got < headerSize) return fFollow && resumable() ? wait() : shortRead(got, false);
+  if (got < headerSize) return stoppedShort(got, false);
   std::memcpy(event->GetEventHeader(), at, headerSize);
   if (!fSource->intact()) return sourceFailed();
   if (!event->IsGoodSize()) {
@@ -141,24 +175,14 @@ bool TRunFile::read(TMidasEvent* event, bool inPlace) {
     return false;
   }
   const size_t size = event->GetDataSize();
-  char* data = at + headerSize;
-  if (got >= headerSize + size) {
-    fSource->skip(headerSize + size);  // mostly: the whole event was there
-  } else if (fFollow) {
-    // The header stays untaken until the whole event can be taken at once.
+  if (got < headerSize + size) {
+    // Mostly the whole event was there. Else the header stays untaken until
+    // the whole event can be taken at once: a pause loses nothing.
     got = fSource->peek(headerSize + size, &at);
-    if (got < headerSize + size) {
-      if (resumable()) return wait();
-      return shortRead(got, true);
-    }
-    data = at + headerSize;
-    fSource->skip(headerSize + size);
-  } else {
-    fSource->skip(headerSize);
-    got = fSource->peek(size, &data);
-    if (got < size) return shortRead(got, true);
-    fSource->skip(size);
+    if (got < headerSize + size) return stoppedShort(got, true);
   }
+  char* data = at + headerSize;
+  fSource->skip(headerSize + size);
   if (inPlace && !isTextEvent(event->GetEventId())) {
     event->SetData(static_cast<unsigned>(size), data);  // turns the bytes as Read does
   } else {

@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "source/Interruption.h"
 #include "source/OpenSource.h"
 
 class TMidasEvent;
@@ -41,6 +42,19 @@ class TRunFile {
   // since it was opened; else why the file cannot be followed any more.
   std::string Changed();
 
+  // Whether compressed files opened after this are decoded on a thread of
+  // their own, ahead of the reads (on by default). It is used only where it
+  // can help: with two usable cores or more, and unless the environment has
+  // TARN_DECODE_THREAD=0.
+  void SetDecodeThread(bool on) { fDecodeThread = on; }
+
+  // Any thread: ends the read that waits (for a decoder, for a pipe's bytes)
+  // at once, and fails every wait until ClearInterrupt(). Such a read takes
+  // nothing and fails with Interrupted() true; the next goes on from there.
+  void Interrupt() { fInterruption.raise(); }
+  void ClearInterrupt() { fInterruption.clear(); }
+  bool Interrupted() const { return fInterrupted; }
+
   // Which inflate reads gzip files opened after this; the fastest unless the
   // environment has TARN_GZIP_INFLATE=zlib.
   void SetGzipInflater(GzipInflater inflater) { fInflater = inflater; }
@@ -52,7 +66,10 @@ class TRunFile {
 
  private:
   bool read(TMidasEvent* event, bool inPlace);
+  bool stoppedShort(size_t got, bool eventStarted);
   bool shortRead(size_t got, bool eventStarted);
+  bool interrupted();
+  SourceOptions sourceOptions();
   bool sourceFailed();
   bool wait();
   bool resumable() const;
@@ -65,6 +82,9 @@ class TRunFile {
   GzipInflater fInflater;
   bool fFollow = false;
   bool fWaiting = false;
+  bool fDecodeThread = true;
+  bool fInterrupted = false;
+  Interruption fInterruption;  // outlives every source, which may wait on it
   unsigned long long fLargestSize = 0;  // of the open file, as last seen
-  std::unique_ptr<ByteSource> fSource;  // chosen at the first read
+  std::unique_ptr<ByteSource> fSource;  // chosen at the first read; goes before fInterruption
 };

@@ -1,12 +1,38 @@
 #include "BlockSource.h"
 
+#include <poll.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 
+#include "Interruption.h"
+
 BlockSource::BlockSource(int fd, size_t readSize)
     : fFd(fd), fReadSize(readSize), fCapacity(kMaxPeek + readSize), fBuffer(new char[fCapacity]) {}
+
+void BlockSource::wakeOn(Interruption* interruption) {
+  // A regular file's read() never waits long: only pipes and devices are polled.
+  struct stat st;
+  if (!interruption || (::fstat(fFd, &st) == 0 && S_ISREG(st.st_mode))) return;
+  fWakeFd = interruption->fd();
+  if (fWakeFd >= 0) fInterruption = interruption;
+}
+
+// False when the wake descriptor ended the wait before `fFd` had anything.
+bool BlockSource::waitForBytes() {
+  if (!fInterruption) return true;
+  pollfd fds[2] = {{fFd, POLLIN, 0}, {fWakeFd, POLLIN, 0}};
+  for (;;) {
+    const int n = ::poll(fds, 2, fInterruption->hurried() ? 0 : -1);
+    if (n < 0 && errno == EINTR) continue;
+    if (n == 0) return false;  // hurried, and nothing there
+    if (n < 0) return true;  // read() itself will say what is wrong
+    // Bytes, an end or an error on fFd are read() first, stopping or not.
+    return fds[0].revents != 0 || !(fds[1].revents & POLLIN);
+  }
+}
 
 size_t BlockSource::peek(size_t count, char** data) {
   going();
@@ -18,6 +44,10 @@ size_t BlockSource::peek(size_t count, char** data) {
       std::memmove(fBuffer.get(), fBuffer.get() + fBegin, fEnd - fBegin);
       fEnd -= fBegin;
       fBegin = 0;
+    }
+    if (!waitForBytes()) {
+      stopped(SourceStop::Interrupted);
+      break;
     }
     size_t want = fCapacity - fEnd;
     if (want > fReadSize && fEnd - fBegin + fReadSize >= count) want = fReadSize;

@@ -6,17 +6,26 @@
 
 #include "ByteSource.h"
 
+class Interruption;
+
 class BlockSource : public ByteSource {
  public:
   // Reads `fd` (not owned) at most `readSize` bytes per read().
   explicit BlockSource(int fd, size_t readSize = 1 << 20);
   size_t peek(size_t count, char** data) override;
   void skip(size_t count) override { fBegin += count; }
+  // From now on, where `fd` is no regular file, a wait for its bytes ends,
+  // Interrupted, as soon as `interruption` (not owned) is raised or hurried.
+  void wakeOn(Interruption* interruption);
   // The bytes held but not yet handed out.
   size_t held() const { return fEnd - fBegin; }
 
  private:
+  bool waitForBytes();
+
   int fFd;
+  Interruption* fInterruption = nullptr;  // null: read() waits as long as it takes
+  int fWakeFd = -1;
   size_t fReadSize;
   size_t fCapacity;
   std::unique_ptr<char[]> fBuffer;

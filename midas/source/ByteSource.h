@@ -12,6 +12,9 @@ enum class SourceStop {
   End,     // no more bytes: the stream ended where a file may end
   Cut,     // no more bytes, but the input stopped inside a compressed unit
   Failed,  // a read or decoding error, named by the source's error
+  // No more bytes for now: the reader was asked to stop waiting (the run is
+  // being stopped). Nothing is lost; asked again, the source goes on.
+  Interrupted,
 };
 
 class ByteSource {

@@ -61,6 +61,6 @@ class Bzip2Source : public DecoderSource {
 
 }  // namespace
 
-std::unique_ptr<ByteSource> makeBzip2Source(std::unique_ptr<ByteSource> input) {
-  return std::unique_ptr<ByteSource>(new Bzip2Source(std::move(input)));
+std::unique_ptr<DecoderSource> makeBzip2Source(std::unique_ptr<ByteSource> input) {
+  return std::unique_ptr<DecoderSource>(new Bzip2Source(std::move(input)));
 }

@@ -21,6 +21,11 @@ class DecoderSource : public ByteSource {
   explicit DecoderSource(std::unique_ptr<ByteSource> input, size_t step = kStep);
   size_t peek(size_t count, char** data) override;
   void skip(size_t count) override { fBegin += count; }
+  // Decodes the next bytes of the stream into [out, out + room), for a
+  // reader that keeps decoded bytes in blocks of its own instead of peeking:
+  // how many were made, 0 once the stream stopped (stop() says why; asked
+  // again, it goes on where a growing file allows). Not mixed with peek.
+  size_t decode(char* out, size_t room);
 
  protected:
   enum class Start { Unit, Trailing };  // Trailing: what follows is ignored
@@ -41,13 +46,14 @@ class DecoderSource : public ByteSource {
   virtual size_t unitMagicSize() const { return 1; }
 
  private:
-  size_t decode(char* out, size_t room);
+  bool inputPaused();
+  size_t noProgress();
 
   std::unique_ptr<ByteSource> fInput;
   size_t fInputHeld = 0;  // input bytes peeked but not used
   size_t fStep;
   size_t fCapacity;
-  std::unique_ptr<char[]> fBuffer;
+  std::unique_ptr<char[]> fBuffer;  // made at the first peek: unused when decode() is called
   size_t fBegin = 0;  // [fBegin, fEnd) of fBuffer are decoded but not handed out
   size_t fEnd = 0;
   bool fInUnit = false;
@@ -58,8 +64,8 @@ class DecoderSource : public ByteSource {
 };
 
 // The decoders, each in a file of its own (ISA-L's only where the build found it).
-std::unique_ptr<ByteSource> makeZlibSource(std::unique_ptr<ByteSource> input);
-std::unique_ptr<ByteSource> makeIsalSource(std::unique_ptr<ByteSource> input);
-std::unique_ptr<ByteSource> makeLz4Source(std::unique_ptr<ByteSource> input);
-std::unique_ptr<ByteSource> makeBzip2Source(std::unique_ptr<ByteSource> input);
-std::unique_ptr<ByteSource> makeZstdSource(std::unique_ptr<ByteSource> input);
+std::unique_ptr<DecoderSource> makeZlibSource(std::unique_ptr<ByteSource> input);
+std::unique_ptr<DecoderSource> makeIsalSource(std::unique_ptr<ByteSource> input);
+std::unique_ptr<DecoderSource> makeLz4Source(std::unique_ptr<ByteSource> input);
+std::unique_ptr<DecoderSource> makeBzip2Source(std::unique_ptr<ByteSource> input);
+std::unique_ptr<DecoderSource> makeZstdSource(std::unique_ptr<ByteSource> input);

@@ -66,6 +66,6 @@ class IsalSource : public DecoderSource {
 
 }  // namespace
 
-std::unique_ptr<ByteSource> makeIsalSource(std::unique_ptr<ByteSource> input) {
-  return std::unique_ptr<ByteSource>(new IsalSource(std::move(input)));
+std::unique_ptr<DecoderSource> makeIsalSource(std::unique_ptr<ByteSource> input) {
+  return std::unique_ptr<DecoderSource>(new IsalSource(std::move(input)));
 }

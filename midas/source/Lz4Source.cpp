@@ -50,6 +50,6 @@ class Lz4Source : public DecoderSource {
 
 }  // namespace
 
-std::unique_ptr<ByteSource> makeLz4Source(std::unique_ptr<ByteSource> input) {
-  return std::unique_ptr<ByteSource>(new Lz4Source(std::move(input)));
+std::unique_ptr<DecoderSource> makeLz4Source(std::unique_ptr<ByteSource> input) {
+  return std::unique_ptr<DecoderSource>(new Lz4Source(std::move(input)));
 }

@@ -8,7 +8,9 @@
 
 #include "BlockSource.h"
 #include "DecoderSource.h"
+#include "Interruption.h"
 #include "MappedFileSource.h"
+#include "ThreadedSource.h"
 
 namespace {
 
@@ -38,8 +40,32 @@ bool haveIsal() {
 #endif
 }
 
-std::unique_ptr<ByteSource> openSource(int fd, GzipInflater inflater, bool* empty) {
+namespace {
+
+std::unique_ptr<DecoderSource> decoderFor(RunForm form, GzipInflater inflater,
+                                          std::unique_ptr<ByteSource> input) {
   (void)inflater;  // without ISA-L, zlib is the only inflate
+  switch (form) {
+    case RunForm::Gzip:
+#ifdef TARN_HAVE_ISAL
+      if (inflater == GzipInflater::Fastest) return makeIsalSource(std::move(input));
+#endif
+      return makeZlibSource(std::move(input));
+    case RunForm::Lz4:
+      return makeLz4Source(std::move(input));
+    case RunForm::Bzip2:
+      return makeBzip2Source(std::move(input));
+    case RunForm::Zstd:
+      return makeZstdSource(std::move(input));
+    case RunForm::Plain:
+      break;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+std::unique_ptr<ByteSource> openSource(int fd, const SourceOptions& options, bool* empty) {
   *empty = false;
   unsigned char magic[4] = {0, 0, 0, 0};
   size_t n = 0;
@@ -60,10 +86,13 @@ std::unique_ptr<ByteSource> openSource(int fd, GzipInflater inflater, bool* empt
   } else {
     // A pipe's first bytes cannot be read twice: they stay in the blocks
     // that the chosen source reads on from.
+    // The form is waited for whatever comes: once chosen, a wait for more
+    // bytes ends when the reader is interrupted.
     blocks.reset(new BlockSource(fd));
     char* at = nullptr;
     n = blocks->peek(sizeof magic, &at);
     for (size_t i = 0; i < n && i < sizeof magic; ++i) magic[i] = static_cast<unsigned char>(at[i]);
+    blocks->wakeOn(options.interruption);
   }
   // A regular file's compressed bytes are mapped too: the decoder reads
   // them where they lie, without a read() copy.
@@ -73,20 +102,13 @@ std::unique_ptr<ByteSource> openSource(int fd, GzipInflater inflater, bool* empt
     input = std::move(blocks);
   else if (form != RunForm::Plain)
     input.reset(new MappedFileSource(fd));
-  switch (form) {
-    case RunForm::Gzip:
-#ifdef TARN_HAVE_ISAL
-      if (inflater == GzipInflater::Fastest) return makeIsalSource(std::move(input));
-#endif
-      return makeZlibSource(std::move(input));
-    case RunForm::Lz4:
-      return makeLz4Source(std::move(input));
-    case RunForm::Bzip2:
-      return makeBzip2Source(std::move(input));
-    case RunForm::Zstd:
-      return makeZstdSource(std::move(input));
-    case RunForm::Plain:
-      break;
+  if (form != RunForm::Plain) {
+    std::unique_ptr<DecoderSource> decoder = decoderFor(form, options.inflater, std::move(input));
+    if (options.decodeThread && options.interruption) {
+      std::unique_ptr<ByteSource> ahead = ThreadedSource::start(decoder, *options.interruption);
+      if (ahead) return ahead;
+    }
+    return std::unique_ptr<ByteSource>(std::move(decoder));
   }
   if (regular) return std::unique_ptr<ByteSource>(new MappedFileSource(fd));
   return std::unique_ptr<ByteSource>(std::move(input));

@@ -7,6 +7,8 @@
 
 #include "ByteSource.h"
 
+class Interruption;
+
 // Which inflate reads gzip.
 enum class GzipInflater {
   Fastest,  // ISA-L where the build has it, else zlib
@@ -21,7 +23,22 @@ RunForm formOf(const unsigned char* bytes, size_t n);
 // Whether this build reads gzip through ISA-L when asked for the fastest.
 bool haveIsal();
 
+// How a source is made, besides the form its bytes tell.
+struct SourceOptions {
+  GzipInflater inflater = GzipInflater::Fastest;
+  // A compressed run is decoded on a thread of its own, ahead of the reader.
+  bool decodeThread = false;
+  // Ends the waits of the source (for a pipe's bytes, for the decoder's
+  // thread); it must outlive the source. Null: waits end by themselves only.
+  Interruption* interruption = nullptr;
+};
+
 // A source for the open descriptor `fd` (not owned), read from its start.
 // Null with *empty true when a regular file holds no byte yet: nothing can be
 // chosen, and the caller asks again later.
-std::unique_ptr<ByteSource> openSource(int fd, GzipInflater inflater, bool* empty);
+std::unique_ptr<ByteSource> openSource(int fd, const SourceOptions& options, bool* empty);
+inline std::unique_ptr<ByteSource> openSource(int fd, GzipInflater inflater, bool* empty) {
+  SourceOptions options;
+  options.inflater = inflater;
+  return openSource(fd, options, empty);
+}

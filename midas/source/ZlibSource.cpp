@@ -63,6 +63,6 @@ class ZlibSource : public DecoderSource {
 
 }  // namespace
 
-std::unique_ptr<ByteSource> makeZlibSource(std::unique_ptr<ByteSource> input) {
-  return std::unique_ptr<ByteSource>(new ZlibSource(std::move(input)));
+std::unique_ptr<DecoderSource> makeZlibSource(std::unique_ptr<ByteSource> input) {
+  return std::unique_ptr<DecoderSource>(new ZlibSource(std::move(input)));
 }

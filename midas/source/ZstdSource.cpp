@@ -37,6 +37,6 @@ class ZstdSource : public DecoderSource {
 
 }  // namespace
 
-std::unique_ptr<ByteSource> makeZstdSource(std::unique_ptr<ByteSource> input) {
-  return std::unique_ptr<ByteSource>(new ZstdSource(std::move(input)));
+std::unique_ptr<DecoderSource> makeZstdSource(std::unique_ptr<ByteSource> input) {
+  return std::unique_ptr<DecoderSource>(new ZstdSource(std::move(input)));
 }

@@ -29,6 +29,8 @@ RunFile::RunFile(std::string& n)
   // After the others, so that their numbers stay as they were.
   inputs.push_back(Input("follow", static_cast<Handler>(&RunFile::setFollow), TARN_BOOL,
                          "Wait for a growing file until its end of run"));
+  inputs.push_back(Input("thread", static_cast<Handler>(&RunFile::setThread), TARN_BOOL,
+                         "Decode compressed files on a second core (default true)"));
   outputs.push_back(Output("event", TARN_OBJECT, "Midas event"));
   outputs.push_back(Output("bor", TARN_CSTRING, "Begin of run ODB as XML string"));
   outputs.push_back(Output("eor", TARN_CSTRING, "End of run ODB as XML string"));
@@ -47,6 +49,10 @@ void RunFile::setInterval(void* value) {
 
 void RunFile::setFollow(void* value) {
   if (value) reader.SetFollow(*static_cast<bool*>(value));
+}
+
+void RunFile::setThread(void* value) {
+  if (value) reader.SetDecodeThread(*static_cast<bool*>(value));
 }
 
 void RunFile::setFilename(void* value) {
@@ -140,6 +146,7 @@ void RunFile::Start() {
                                                                      listFile.is_open(), dataDir));
   running = true;
   growth.rearm();
+  reader.ClearInterrupt();
   TMidasEvent event;
   int count = 0;
   while ((steps <= 0 || count < steps) && running && fileOpen) {
@@ -162,6 +169,8 @@ void RunFile::Start() {
           break;
       }
       pause();
+    } else if (reader.Interrupted()) {
+      continue;  // stopped while the reader waited: the file stays where it was
     } else if (reader.Waiting()) {
       if (!awaitGrowth()) nextFile();
       continue;  // waiting is no step
@@ -178,9 +187,10 @@ void RunFile::Start() {
   std::cout << "Stop()" << std::endl;
 }
 
-// The wake comes first: once Start sees the flag, the node may be destroyed.
+// The wakes come first: once Start sees the flag, the node may be destroyed.
 void RunFile::Stop() {
   growth.wake();
+  reader.Interrupt();
   running = false;
 }
 

@@ -19,6 +19,7 @@ class RunFile : public TarnBase {
   void setFilename(void* value);      // std::string*
   void setListfilename(void* value);  // std::string*
   void setFollow(void* value);        // bool*
+  void setThread(void* value);        // bool*
 
   void Start() override;
   void Stop() override;

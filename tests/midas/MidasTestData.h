@@ -3,11 +3,13 @@
 // what reaches it.
 #pragma once
 
+#include <dirent.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
 #include <cstdint>
 #include <cstring>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -48,6 +50,19 @@ inline Bytes dataArea(const std::vector<RawBank>& banks, bool bank32 = false) {
   }
   set32(b, 0, uint32_t(b.size() - 8));
   return b;
+}
+
+// The run-file decoders' threads of this process, by the name they carry.
+inline int decoderThreads() {
+  int n = 0;
+  DIR* d = ::opendir("/proc/self/task");
+  while (dirent* e = ::readdir(d)) {
+    std::string name;
+    if (e->d_name[0] != '.' && std::getline(std::ifstream(std::string("/proc/self/task/") + e->d_name + "/comm"), name))
+      n += name == "tarn-decode";
+  }
+  ::closedir(d);
+  return n;
 }
 
 // An event of id `id` whose (not owned) data area ends just before a page no one may touch.

@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sched.h>
 #include <sys/stat.h>
 #include <gtest/gtest.h>
 
@@ -178,6 +179,43 @@ int openDescriptors() {
   while (dirent* e = ::readdir(d)) n += e->d_name[0] != '.';
   ::closedir(d);
   return n;
+}
+
+// The threads a reader of a compressed run adds while it reads, and after.
+std::pair<int, int> threadsAdded(const std::string& path, bool wanted) {
+  const int before = midastest::decoderThreads();
+  int during = 0;
+  {
+    TRunFile f;
+    f.SetDecodeThread(wanted);
+    EXPECT_TRUE(f.Open(path.c_str()));
+    TMidasEvent e;
+    EXPECT_TRUE(f.ReadInPlace(&e)) << f.GetLastError();
+    during = midastest::decoderThreads();
+  }
+  return {during - before, midastest::decoderThreads() - before};
+}
+
+// A decoder's thread only where a second core can run it, gone with the reader.
+TEST(TRunFile, ACompressedRunIsDecodedAheadOnlyWithASecondUsableCore) {
+  tarntest::TempDir dir;
+  const std::string path = writeRun(dir, "run.mid.zst", run(50));
+  cpu_set_t all;
+  ASSERT_EQ(::sched_getaffinity(0, sizeof all, &all), 0);
+  const char* env = std::getenv("TARN_DECODE_THREAD");
+  const bool allowed = !(env && std::string(env) == "0") && CPU_COUNT(&all) > 1;
+  EXPECT_EQ(threadsAdded(path, true), std::make_pair(allowed ? 1 : 0, 0));
+  EXPECT_EQ(threadsAdded(path, false), std::make_pair(0, 0));
+  cpu_set_t one;
+  CPU_ZERO(&one);
+  for (int cpu = 0; cpu < CPU_SETSIZE; ++cpu)
+    if (CPU_ISSET(cpu, &all)) {
+      CPU_SET(cpu, &one);
+      break;
+    }
+  ASSERT_EQ(::sched_setaffinity(0, sizeof one, &one), 0);
+  EXPECT_EQ(threadsAdded(path, true), std::make_pair(0, 0));
+  ASSERT_EQ(::sched_setaffinity(0, sizeof all, &all), 0);
 }
 
 TEST(TRunFile, OpeningAgainClosesTheFormerFile) {

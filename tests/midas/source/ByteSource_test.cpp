@@ -8,6 +8,9 @@
 
 #include "MidasSynth.h"
 #include "TarnTest.h"
+#include "source/BlockSource.h"
+#include "source/DecoderSource.h"
+#include "source/MappedFileSource.h"
 #include "source/OpenSource.h"
 
 namespace {
@@ -95,6 +98,41 @@ TEST(ByteSource, AGzipMemberBegunByOneByteIsReadOnOnceTheFileGrows) {
     EXPECT_EQ(s->stop(), SourceStop::End);
     EXPECT_TRUE(got == plain) << got.size() << " of " << plain.size() << " bytes";
     s.reset();
+    ::close(fd);
+  }
+}
+
+// A library that neither takes input nor makes output, whatever it is given.
+class Stuck : public DecoderSource {
+ public:
+  using DecoderSource::DecoderSource;
+
+ private:
+  Step startUnit(const char*, size_t, bool, Start*) override { return Step::Going; }
+  Step step(const char*, size_t, size_t* used, char*, size_t, size_t* made) override {
+    *used = *made = 0;
+    return Step::Going;
+  }
+};
+
+// It is an error, never a reader that loops for ever, read() or mapped.
+TEST(ByteSource, ADecoderThatMakesNoProgressIsAnError) {
+  tarntest::TempDir dir;
+  const std::string path = dir.write("stuck", std::string(3 << 20, 'x'));
+  for (bool mapped : {false, true}) {
+    SCOPED_TRACE(mapped ? "mapped" : "read");
+    const int fd = ::open(path.c_str(), O_RDONLY);
+    ASSERT_GE(fd, 0);
+    std::unique_ptr<ByteSource> input;
+    if (mapped)
+      input.reset(new MappedFileSource(fd));
+    else
+      input.reset(new BlockSource(fd));
+    Stuck stuck(std::move(input));
+    char* at = nullptr;
+    EXPECT_EQ(stuck.peek(16, &at), 0u);
+    EXPECT_EQ(stuck.stop(), SourceStop::Failed);
+    EXPECT_EQ(stuck.errorText(), "compressed stream: the decoder makes no progress");
     ::close(fd);
   }
 }
