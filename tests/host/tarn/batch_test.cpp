@@ -288,7 +288,9 @@ TEST_F(TarnBatch, SubRunsAreOneRunWithByRunAndMergeWithTheirNumbers) {
 }
 
 // A run is found where `tarn run` finds it, compressed forms and MIDASDATA
-// included, and its record names the file that was read.
+// included, and its record names the file that was read. A run whose file
+// RunFile cannot open is recorded with RunFile's reason, though RunFile says
+// it on stdout.
 TEST_F(TarnBatch, RunsAreFoundAsRunFileFindsThem) {
   const std::string data = dir.path() + "/data", zst = data + "/run00005.mid.zst";
   ASSERT_EQ(::mkdir(data.c_str(), 0755), 0);
@@ -303,6 +305,14 @@ TEST_F(TarnBatch, RunsAreFoundAsRunFileFindsThem) {
   EXPECT_EQ(s["events"], 5);
   EXPECT_EQ(s["inputs"]["input"], zst);
   EXPECT_NE(tarntest::contentOf(out + "/run00005/stdout").find("\"" + zst + "\" opened"), std::string::npos);
+
+  const std::string elsewhere = dir.path() + "/nowhere/run00005.mid";
+  r = runTarn(args({zst}, {"--no-progress", "-s", "in.file=" + elsewhere}));
+  EXPECT_EQ(r.status, 1) << r.err;
+  const std::string why = "in: no run file opened: " + elsewhere + " not found";
+  EXPECT_NE(status(out, "run00005")["reason"].get<std::string>().find(why), std::string::npos);
+  const std::string table = runTarn({"batch", "--status", out}).out;
+  EXPECT_NE(table.find(why), std::string::npos) << table;
 }
 
 TEST(BatchProgressMapping, TheFurthestWindowOfTheRunFileIsHowFarItWasRead) {
