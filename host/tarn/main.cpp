@@ -93,7 +93,9 @@ int parseRunOptions(int argc, char** argv, RunOptions& options) {
   for (int c; (c = getopt_long(argc, argv, ":s:h", longOptions, nullptr)) != -1;) {
     switch (c) {
       case 's': options.overrides.push_back(optarg); break;
-      case 'h': std::cout << kUsage << kHelp; return 0;
+      case 'h':  // run's own line of the usage, and the options
+        std::cout << std::string(kUsage, std::strchr(kUsage, '\n') + 1) << kHelp;
+        return 0;
       case kProgress: options.progress = 1; break;
       case kNoProgress: options.progress = 0; break;
       case kCountsFd: options.countsFd = std::atoi(optarg); break;
