@@ -1,23 +1,14 @@
 #include "RunSearch.h"
 
-#include <sys/stat.h>
-
 #include <cstdlib>
-#include <vector>
+#include <filesystem>
+
+#include "RunFileNames.h"
 
 std::string findRunFile(const std::string& name) {
   const char* data = std::getenv("MIDASDATA");
-  const std::string dir = std::string(data ? data : "") + "/";
-  const size_t n = name.size();
-  const bool gz = n >= 3 && name.find(".gz") == n - 3;
-  const std::string base = gz ? name.substr(0, n - 3) : name;
-  std::vector<std::string> forms = {name, gz ? base : name + ".gz"};
-  for (const char* ending : {".lz4", ".bz2", ".zst"}) forms.push_back(base + ending);
-  for (const std::string& f : forms) {
-    for (const std::string& path : {f, dir + f}) {
-      struct stat st;
-      if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) return path;
-    }
-  }
+  std::error_code ec;
+  for (const std::string& path : runFileNames(name, data ? data : ""))
+    if (std::filesystem::is_regular_file(path, ec)) return path;
   return "";
 }

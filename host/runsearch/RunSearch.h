@@ -3,7 +3,6 @@
 
 #include <string>
 
-// The name as given, then in MIDASDATA; then the other gzip form of both;
-// then the name (less a final ".gz") with each other compressed ending, here
-// and in MIDASDATA. Empty when none is a file.
+// The first of RunFile's names for `name` (with MIDASDATA as the data
+// directory) that is a file; empty when none is.
 std::string findRunFile(const std::string& name);

@@ -36,36 +36,19 @@ std::string percentEncoded(const std::string& text) {
 }
 
 std::string histogramJson(const LiveHistogram& h) {
-  std::string out = "{\"node\":";
-  appendString(out, h.node);
-  out += ",\"property\":";
-  appendString(out, h.property);
-  out += ",\"low\":";
-  appendNumber(out, h.edges.empty() ? 0 : h.edges.front());
-  out += ",\"high\":";
-  appendNumber(out, h.edges.empty() ? 0 : h.edges.back());
-  out += ",\"counts\":[";
-  for (size_t i = 0; i < h.counts.size(); ++i) {
-    if (i) out += ',';
-    out += std::to_string(h.counts[i]);
-  }
-  out += "],\"edges\":[";
-  for (size_t i = 0; i < h.edges.size(); ++i) {
-    if (i) out += ',';
-    appendNumber(out, h.edges[i]);
-  }
-  out += "],\"underflow\":" + std::to_string(h.underflow);
-  out += ",\"overflow\":" + std::to_string(h.overflow);
-  out += ",\"nan\":" + std::to_string(h.nan);
-  out += ",\"entries\":" + std::to_string(h.entries);
-  out += ",\"mean\":";
-  appendNumber(out, h.mean);
-  out += ",\"rms\":";
-  appendNumber(out, h.rms);
-  out += ",\"unit\":";
-  appendString(out, h.unit);
-  out += '}';
-  return out;
+  return jsonText({{"node", h.node},
+                   {"property", h.property},
+                   {"low", h.edges.empty() ? 0 : h.edges.front()},
+                   {"high", h.edges.empty() ? 0 : h.edges.back()},
+                   {"counts", h.counts},
+                   {"edges", h.edges},
+                   {"underflow", h.underflow},
+                   {"overflow", h.overflow},
+                   {"nan", h.nan},
+                   {"entries", h.entries},
+                   {"mean", h.mean},
+                   {"rms", h.rms},
+                   {"unit", h.unit}});
 }
 
 Site::Site(std::string g, const RunState& r, LiveBoard& b, std::function<std::string()> o)
@@ -94,37 +77,21 @@ Answer Site::answer(const std::string& method, const std::string& path) const {
 
 Answer Site::status() const {
   const Status s = run.now();
-  std::string out = "{\"state\":";
-  out += s.done ? "\"done\"" : "\"running\"";
-  out += ",\"events\":" + std::to_string(s.events) + ",\"seconds\":";
-  appendNumber(out, s.seconds);
-  out += ",\"rate\":";
-  appendNumber(out, s.rate);
-  out += ",\"source\":";
-  appendString(out, s.source);
-  out += ",\"file\":";
-  appendString(out, s.file);
-  out += ",\"run\":";
-  out += s.run >= 0 ? std::to_string(s.run) : std::string("null");
-  out += '}';
-  return Answer{200, kJson, out};
+  return Answer{200, kJson, jsonText({{"state", s.done ? "done" : "running"},
+                                      {"events", s.events},
+                                      {"seconds", s.seconds},
+                                      {"rate", s.rate},
+                                      {"source", s.source},
+                                      {"file", s.file},
+                                      {"run", s.run >= 0 ? nlohmann::ordered_json(s.run) : nullptr}})};
 }
 
 Answer Site::histogramList() const {
   board.request();
-  std::string out = "[";
-  for (const LiveBoard::Snapshot& h : board.histograms()) {
-    if (out.size() > 1) out += ',';
-    out += "{\"node\":";
-    appendString(out, h->node);
-    out += ",\"property\":";
-    appendString(out, h->property);
-    out += ",\"url\":";
-    appendString(out, histogramUrl(*h));
-    out += '}';
-  }
-  out += ']';
-  return Answer{200, kJson, out};
+  nlohmann::ordered_json list = nlohmann::ordered_json::array();
+  for (const LiveBoard::Snapshot& h : board.histograms())
+    list.push_back({{"node", h->node}, {"property", h->property}, {"url", histogramUrl(*h)}});
+  return Answer{200, kJson, jsonText(list)};
 }
 
 Answer Site::histogram(const std::string& node, const std::string& property) const {

@@ -9,6 +9,7 @@
 #include <map>
 
 #include "Batch.h"
+#include "RunSearch.h"
 
 namespace {
 
@@ -38,24 +39,8 @@ std::string replaceWords(std::string text, const std::map<std::string, std::stri
   return text;
 }
 
-bool isFile(const std::string& path) {
-  struct stat st;
-  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-}
-
-// The file `tarn run` will read for `run`: as given, in MIDASDATA, then the
-// other gzip variant of both, as RunFile looks for it.
-std::string findInput(const std::string& run) {
-  const char* data = std::getenv("MIDASDATA");
-  std::string dir = std::string(data ? data : "") + "/";
-  std::vector<std::string> tries = {run, dir + run};
-  std::string other = endsWith(run, ".gz") ? run.substr(0, run.size() - 3) : run + ".gz";
-  tries.push_back(other);
-  tries.push_back(dir + other);
-  for (const std::string& t : tries)
-    if (isFile(t)) return t;
-  return "";
-}
+// The file `tarn run` will read for `run`: the one RunFile opens.
+std::string findInput(const std::string& run) { return findRunFile(run); }
 
 // FNV-1a: stable across builds and machines, enough to notice an edited graph.
 std::string contentHash(const std::string& path) {

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "CommandOptions.h"
 #include "Commands.h"
 #include "OdbTypeName.h"
 #include "RunSearch.h"
@@ -169,49 +170,73 @@ struct BankTally {
   size_t smallest = SIZE_MAX, largest = 0;
 };
 
-}  // namespace
-
-int dumpCommand(int argc, char** argv) {
+struct DumpOptions {
   std::string run;
   long limit = -1, id = -1;
   bool summary = false;
   std::set<std::string> only;
-  for (int i = 0; i < argc; ++i) {
-    const std::string a = argv[i];
+};
+
+int dumpUsageError(const std::string& message) {
+  std::fprintf(stderr, "tarn dump: %s\n%s", message.c_str(), kDumpUsage);
+  return 2;
+}
+
+// -1 when the run is to be dumped, else the exit status.
+int parseDumpOptions(int argc, char** argv, DumpOptions& o) {
+  enum { kSummary = 256, kEvents, kId, kBanks };
+  static const option longOptions[] = {{"help", no_argument, nullptr, 'h'},
+                                       {"summary", no_argument, nullptr, kSummary},
+                                       {"events", required_argument, nullptr, kEvents},
+                                       {"id", required_argument, nullptr, kId},
+                                       {"banks", required_argument, nullptr, kBanks},
+                                       {nullptr, 0, nullptr, 0}};
+  startOptions();
+  for (int c; (c = getopt_long(argc, argv, ":h", longOptions, nullptr)) != -1;) {
     char* end = nullptr;
-    if (a == "-h" || a == "--help") {
+    if (c == 'h') {
       std::printf("%s", kDumpUsage);
       return 0;
-    } else if (a == "--summary") {
-      summary = true;
-    } else if ((a == "--events" || a == "--id") && i + 1 < argc) {
-      const long n = std::strtol(argv[++i], &end, 0);
-      if (*end != '\0' || n < 0 || (a == "--id" && n > 0xffff)) {
-        std::fprintf(stderr, "tarn dump: %s needs a number, not '%s'\n%s", a.c_str(), argv[i], kDumpUsage);
-        return 2;
-      }
-      (a == "--events" ? limit : id) = n;
-    } else if (a == "--banks" && i + 1 < argc) {
-      const std::string list = argv[++i];
+    } else if (c == kSummary) {
+      o.summary = true;
+    } else if (c == kEvents || c == kId) {
+      const long n = std::strtol(optarg, &end, 0);
+      if (*end != '\0' || n < 0 || (c == kId && n > 0xffff))
+        return dumpUsageError(std::string(c == kId ? "--id" : "--events") + " needs a number, not '" + optarg + "'");
+      (c == kEvents ? o.limit : o.id) = n;
+    } else if (c == kBanks) {
+      const std::string list = optarg;
       for (size_t at = 0; at <= list.size();) {
         const size_t comma = std::min(list.find(',', at), list.size());
-        if (comma > at) only.insert(list.substr(at, comma - at));
+        if (comma > at) o.only.insert(list.substr(at, comma - at));
         at = comma + 1;
       }
-    } else if (a.size() > 1 && a[0] == '-') {
-      std::fprintf(stderr, "tarn dump: unknown option %s\n%s", a.c_str(), kDumpUsage);
-      return 2;
-    } else if (run.empty()) {
-      run = a;
     } else {
-      std::fprintf(stderr, "tarn dump: more than one run: %s and %s\n", run.c_str(), a.c_str());
-      return 2;
+      return dumpUsageError((c == ':' ? "" : "unknown option ") + refusedOption(argv) +
+                            (c == ':' ? " needs a value" : ""));
     }
   }
-  if (run.empty()) {
-    std::fprintf(stderr, "tarn dump: no run given\n%s", kDumpUsage);
-    return 2;
+  for (int i = optind; i < argc; ++i) {
+    if (!o.run.empty()) {
+      std::fprintf(stderr, "tarn dump: more than one run: %s and %s\n", o.run.c_str(), argv[i]);
+      return 2;
+    }
+    o.run = argv[i];
   }
+  return o.run.empty() ? dumpUsageError("no run given") : -1;
+}
+
+}  // namespace
+
+int dumpCommand(int argc, char** argv) {
+  DumpOptions o;
+  // argv[0] stands for the subcommand's own name, as getopt_long expects.
+  const int parsed = parseDumpOptions(argc + 1, argv - 1, o);
+  if (parsed >= 0) return parsed;
+  const std::string& run = o.run;
+  const long limit = o.limit, id = o.id;
+  const bool summary = o.summary;
+  const std::set<std::string>& only = o.only;
   const std::string file = findRunFile(run);
   TRunFile reader;
   if (file.empty() || !reader.Open(file.c_str())) {

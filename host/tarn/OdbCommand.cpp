@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "CommandOptions.h"
 #include "Commands.h"
 #include "OdbLookup.h"
 #include "RunSearch.h"
@@ -114,42 +115,65 @@ void printTree(const xmlNode* dir, int depth, int indent) {
   }
 }
 
-}  // namespace
-
-int odbCommand(int argc, char** argv) {
+struct OdbOptions {
   std::vector<std::string> paths;
   std::string run;
   bool endOfRun = false, json = false;
   int depth = -1;
-  for (int i = 0; i < argc; ++i) {
-    const std::string a = argv[i];
-    if (a == "-h" || a == "--help") {
+};
+
+int odbUsageError(const std::string& message) {
+  std::cerr << "tarn odb: " << message << "\n" << kOdbUsage;
+  return 2;
+}
+
+// -1 when the dump is to be shown, else the exit status.
+int parseOdbOptions(int argc, char** argv, OdbOptions& o) {
+  enum { kEor = 256, kJson, kDepth };
+  static const option longOptions[] = {{"help", no_argument, nullptr, 'h'},
+                                       {"eor", no_argument, nullptr, kEor},
+                                       {"json", no_argument, nullptr, kJson},
+                                       {"depth", required_argument, nullptr, kDepth},
+                                       {nullptr, 0, nullptr, 0}};
+  startOptions();
+  for (int c; (c = getopt_long(argc, argv, ":h", longOptions, nullptr)) != -1;) {
+    if (c == 'h') {
       std::cout << kOdbUsage;
       return 0;
-    } else if (a == "--eor") {
-      endOfRun = true;
-    } else if (a == "--json") {
-      json = true;
-    } else if (a == "--depth" && i + 1 < argc) {
+    } else if (c == kEor) {
+      o.endOfRun = true;
+    } else if (c == kJson) {
+      o.json = true;
+    } else if (c == kDepth) {
       char* end = nullptr;
-      depth = static_cast<int>(std::strtol(argv[++i], &end, 10));
-      if (*end != '\0' || depth < 1) {
-        std::cerr << "tarn odb: --depth needs a number above 0\n" << kOdbUsage;
-        return 2;
-      }
-    } else if (a.size() > 1 && a[0] == '-' && a[1] == '-') {
-      std::cerr << "tarn odb: unknown option " << a << "\n" << kOdbUsage;
-      return 2;
-    } else if (run.empty()) {
-      run = a;
+      const long depth = std::strtol(optarg, &end, 10);
+      if (*end != '\0' || depth < 1 || depth > 1000000) return odbUsageError("--depth needs a number above 0");
+      o.depth = static_cast<int>(depth);
     } else {
-      paths.push_back(a);
+      return odbUsageError((c == ':' ? "" : "unknown option ") + refusedOption(argv) +
+                           (c == ':' ? " needs a value" : ""));
     }
   }
-  if (run.empty()) {
-    std::cerr << "tarn odb: no run given\n" << kOdbUsage;
-    return 2;
+  for (int i = optind; i < argc; ++i) {
+    if (o.run.empty())
+      o.run = argv[i];
+    else
+      o.paths.push_back(argv[i]);  // an ODB path; one beginning with '-' comes after "--"
   }
+  return o.run.empty() ? odbUsageError("no run given") : -1;
+}
+
+}  // namespace
+
+int odbCommand(int argc, char** argv) {
+  OdbOptions o;
+  // argv[0] stands for the subcommand's own name, as getopt_long expects.
+  const int parsed = parseOdbOptions(argc + 1, argv - 1, o);
+  if (parsed >= 0) return parsed;
+  const std::string& run = o.run;
+  std::vector<std::string>& paths = o.paths;
+  const bool endOfRun = o.endOfRun, json = o.json;
+  const int depth = o.depth;
   const std::string file = findRunFile(run);
   if (file.empty()) return odbFailure("no such run: " + run);
   std::string text;

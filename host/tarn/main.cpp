@@ -4,6 +4,7 @@
 #include <iostream>
 #include <string>
 
+#include "CommandOptions.h"
 #include "Commands.h"
 
 #ifndef TARN_VERSION
@@ -55,9 +56,67 @@ const char kHelp[] =
     "named on stderr), 2 error in the graph or command line, 130 stopped by Ctrl-C\n"
     "(SIGINT), 143 stopped by SIGTERM.\n";
 
+const char kInspectHelp[] =
+    "usage: tarn inspect TYPE\n"
+    "Shows plug-in TYPE's description and its input and output ports with their types.\n";
+
+const char kListHelp[] =
+    "usage: tarn list\n"
+    "Lists the plug-ins on the search path (TARN_PLUGIN_PATH first), by directory.\n";
+
 int usageError(const std::string& message) {
   std::cerr << "tarn: " << message << "\n" << kUsage;
   return 2;
+}
+
+bool asksForHelp(int argc, char** argv) {
+  for (int i = 0; i < argc && std::strcmp(argv[i], "--") != 0; ++i)
+    if (std::strcmp(argv[i], "-h") == 0 || std::strcmp(argv[i], "--help") == 0) return true;
+  return false;
+}
+
+enum RunOption { kProgress = 256, kNoProgress, kCountsFd, kServe, kLinger };
+
+// The options of `tarn run`, argv[0] being the word before them. -1 when the
+// graph is to run, else the exit status.
+int parseRunOptions(int argc, char** argv, RunOptions& options) {
+  static const option longOptions[] = {{"set", required_argument, nullptr, 's'},
+                                       {"help", no_argument, nullptr, 'h'},
+                                       {"progress", no_argument, nullptr, kProgress},
+                                       {"no-progress", no_argument, nullptr, kNoProgress},
+                                       // Undocumented: a batch's window on the events a run has sent.
+                                       {"counts-fd", required_argument, nullptr, kCountsFd},
+                                       {"serve", required_argument, nullptr, kServe},
+                                       {"linger", no_argument, nullptr, kLinger},
+                                       {nullptr, 0, nullptr, 0}};
+  startOptions();
+  for (int c; (c = getopt_long(argc, argv, ":s:h", longOptions, nullptr)) != -1;) {
+    switch (c) {
+      case 's': options.overrides.push_back(optarg); break;
+      case 'h':  // run's own line of the usage, and the options
+        std::cout << std::string(kUsage, std::strchr(kUsage, '\n') + 1) << kHelp;
+        return 0;
+      case kProgress: options.progress = 1; break;
+      case kNoProgress: options.progress = 0; break;
+      case kCountsFd: options.countsFd = std::atoi(optarg); break;
+      case kServe: options.serve = optarg; break;
+      case kLinger: options.linger = true; break;
+      case ':':
+        return usageError(refusedOption(argv) + (optopt == 's'        ? " needs NODE.PORT=TEXT"
+                                                           : optopt == kServe ? " needs [HOST:]PORT"
+                                                                              : " needs a value"));
+      default:
+        return usageError("unknown option " + refusedOption(argv));
+    }
+  }
+  for (int i = optind; i < argc; ++i) {
+    if (!options.graphFile.empty())
+      return usageError("more than one graph file: " + options.graphFile + " and " + argv[i]);
+    options.graphFile = argv[i];
+  }
+  if (options.graphFile.empty()) return usageError("no graph file");
+  if (options.linger && options.serve.empty()) return usageError("--linger needs --serve");
+  return -1;
 }
 
 }  // namespace
@@ -71,6 +130,10 @@ int main(int argc, char** argv) {
   }
   if (first == "-V" || first == "--version") {
     std::cout << "tarn " << TARN_VERSION << "\n";
+    return 0;
+  }
+  if ((first == "inspect" || first == "list") && asksForHelp(argc - 2, argv + 2)) {
+    std::cout << (first == "inspect" ? kInspectHelp : kListHelp);
     return 0;
   }
   if (first == "inspect") {
@@ -87,40 +150,7 @@ int main(int argc, char** argv) {
   }
 
   RunOptions options;
-  int i = first == "run" ? 2 : 1;
-  for (; i < argc; ++i) {
-    std::string a = argv[i];
-    if (a == "-s" || a == "--set") {
-      if (i + 1 >= argc) return usageError(a + " needs NODE.PORT=TEXT");
-      options.overrides.push_back(argv[++i]);
-    } else if (a.compare(0, 6, "--set=") == 0) {
-      options.overrides.push_back(a.substr(6));
-    } else if (a == "--progress") {
-      options.progress = 1;
-    } else if (a == "--no-progress") {
-      options.progress = 0;
-    } else if (a == "--counts-fd" && i + 1 < argc) {
-      // Undocumented: a batch's window on the events a run has sent.
-      options.countsFd = std::atoi(argv[++i]);
-    } else if (a == "--serve") {
-      if (i + 1 >= argc) return usageError("--serve needs [HOST:]PORT");
-      options.serve = argv[++i];
-    } else if (a == "--linger") {
-      options.linger = true;
-    } else if (a == "--") {
-      if (i + 1 < argc) options.graphFile = argv[++i];
-      ++i;
-      break;
-    } else if (a.size() > 1 && a[0] == '-') {
-      return usageError("unknown option " + a);
-    } else if (options.graphFile.empty()) {
-      options.graphFile = a;
-    } else {
-      return usageError("more than one graph file: " + options.graphFile + " and " + a);
-    }
-  }
-  if (i < argc) return usageError(std::string("unexpected argument ") + argv[i]);
-  if (options.graphFile.empty()) return usageError("no graph file");
-  if (options.linger && options.serve.empty()) return usageError("--linger needs --serve");
-  return runGraph(options);
+  const int skip = first == "run" ? 1 : 0;
+  const int status = parseRunOptions(argc - skip, argv + skip, options);
+  return status >= 0 ? status : runGraph(options);
 }

@@ -10,6 +10,7 @@
 #include "HostRun.h"
 #include "NoRunFile.h"
 #include "Plugin.h"
+#include "RunFileNames.h"
 #include "TMidasEvent.h"
 
 RunFile::RunFile(std::string& n)
@@ -63,15 +64,9 @@ void RunFile::setFilename(void* value) {
 // both; when none is there, the name (without a final ".gz") with each other
 // compressed ending, here and in the data directory.
 bool RunFile::openFile(const std::string& fname) {
-  const std::string inDir = dataDir + "/";
-  auto open = [&](const std::string& n) { return reader.Open(n.c_str()) || reader.Open((inDir + n).c_str()); };
-  bool ok = open(fname);
-  const size_t n = fname.size();
-  const bool gz = n >= 3 && fname.find(".gz") == n - 3;
-  const std::string base = gz ? fname.substr(0, n - 3) : fname;
-  if (!ok) ok = open(gz ? base : fname + ".gz");
-  for (const char* ending : {".lz4", ".bz2", ".zst"})
-    if (!ok) ok = open(base + ending);
+  bool ok = false;
+  for (const std::string& candidate : runFileNames(fname, dataDir))
+    if ((ok = reader.Open(candidate.c_str()))) break;
   fileOpen = ok;
   fileReported = false;
   endOfRunSent = false;

@@ -163,7 +163,8 @@ class RunWriter {
   RunWriter& operator=(const RunWriter&) = delete;
 
   // `growing`: written under its own name from the start, as a logger writes a
-  // run that is read while it grows (a failure then leaves what was written).
+  // run that is read while it grows (a failure then leaves what was written);
+  // a plain one gets each write() whole, in one system write.
   bool open(const std::string& path, std::string& error, uint64_t memberSize = 0,
             bool growing = false);
   bool write(const std::vector<uint8_t>& bytes, std::string& error);

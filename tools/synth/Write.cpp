@@ -61,6 +61,9 @@ bool RunWriter::open(const std::string& name, std::string& error, uint64_t membe
     return false;
   }
   packer = compressorFor(name, out);
+  // A growing plain file gets each event in one write: through a stdio buffer
+  // a large event reached it in two, and a reader could find half of one.
+  if (growing && !packer) std::setvbuf(out, nullptr, _IONBF, 0);
   memberSize = memberBytes;
   inMember = members = 0;
   return true;

@@ -1,4 +1,6 @@
 // midas-synth: writes a synthetic MIDAS run file for demos and tests.
+#include <getopt.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -105,9 +107,7 @@ void describe(const synth::Event& e, size_t bytes) {
   std::printf("\n");
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+struct Options {
   synth::RunSpec spec;
   synth::Damage damage = synth::Damage::None;
   bool listing = false;
@@ -117,87 +117,133 @@ int main(int argc, char** argv) {
   uint32_t memberSize = 0;
   double rate = 0;  // events per second; 0: as fast as it goes
   std::string output;
+};
 
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    auto value = [&](const char* what) -> const char* {
-      if (i + 1 >= argc) return nullptr;
-      (void)what;
-      return argv[++i];
-    };
-    if (arg == "--help" || arg == "-h") {
-      std::fputs(kUsage, stdout);
-      return 0;
-    } else if (arg == "--events" || arg == "--run" || arg == "--seed") {
-      const char* text = value(arg.c_str());
-      uint32_t n = 0;
-      if (!text) return usageError(arg + " needs a number");
-      if (!parseCount(text, n)) return usageError(arg + ": not a number in 0..4294967295: '" + text + "'");
-      if (arg == "--events") spec.events = n;
-      else if (arg == "--run") spec.run = n;
-      else spec.seed = n;
-    } else if (arg == "--vf48") {
-      const char* text = value(arg.c_str());
-      uint32_t n = 0;
-      if (!text) return usageError("--vf48 needs a number of modules");
-      if (!parseCount(text, n) || n > 100)
-        return usageError(std::string("--vf48: not a number in 0..100: '") + text + "'");
-      spec.vf48Modules = n;
-    } else if (arg == "--vf48-layout") {
-      const char* text = value(arg.c_str());
-      const std::string kind = text ? text : "";
-      if (kind != "standard" && kind != "meridax")
-        return usageError("--vf48-layout needs standard or meridax");
-      spec.vf48Meridax = kind == "meridax";
-    } else if (arg == "--fill") {
-      const char* text = value(arg.c_str());
-      if (!text) return usageError("--fill needs a number");
-      if (!parseCount(text, fillTo) || fillTo > 65536)
-        return usageError(std::string("--fill: not a number in 0..65536: '") + text + "'");
-    } else if (arg == "--noise") {
-      const char* text = value(arg.c_str());
-      char* end = nullptr;
-      const double rate = text ? std::strtod(text, &end) : -1;
-      if (!text || end == text || *end || !(rate >= 0 && rate <= 1))
-        return usageError("--noise needs a fraction of events from 0 to 1");
-      spec.noise = rate;
-    } else if (arg == "--odb") {
-      const char* text = value(arg.c_str());
-      const std::string form = text ? text : "";
-      if (form != "json" && form != "xml") return usageError("--odb needs json or xml");
-      spec.odb = form == "json" ? synth::OdbForm::Json : synth::OdbForm::Xml;
-    } else if (arg == "--modules") {
-      spec.modules = true;
-    } else if (arg == "--bank32") {
-      spec.bank32 = true;
-    } else if (arg == "--swapped") {
-      spec.swapped = true;
-    } else if (arg == "--damage") {
-      const char* text = value(arg.c_str());
-      if (!text) return usageError("--damage needs a kind");
-      if (!parseDamage(text, damage)) return usageError(std::string("unknown damage '") + text + "'");
-    } else if (arg == "--damage-at") {
-      const char* text = value(arg.c_str());
-      if (!text || !parseCount(text, damageAt))
-        return usageError("--damage-at needs an event index");
-      damageAtGiven = true;
-    } else if (arg == "--compress-member-size") {
-      const char* text = value(arg.c_str());
-      if (!text || !parseCount(text, memberSize) || memberSize == 0)
-        return usageError("--compress-member-size needs a number of bytes above 0");
-    } else if (arg == "--rate") {
-      if (!synth::parseRate(value(arg.c_str()), rate))
-        return usageError("--rate needs a number of events per second above 0, at most 1e7");
-    } else if (arg == "--describe" || arg == "--list") {
-      listing = true;
-    } else if (arg.size() > 1 && arg[0] == '-') {
-      return usageError("unknown option " + arg);
-    } else if (!output.empty()) {
-      return usageError("more than one output file: " + output + ", " + arg);
-    } else {
-      output = arg;
+enum OptionId {
+  kEvents = 256, kRun, kSeed, kVf48, kVf48Layout, kFill, kNoise, kOdb, kModules, kBank32, kSwapped,
+  kDamage, kDamageAt, kMemberSize, kRate, kDescribe
+};
+
+const option kLongOptions[] = {{"help", no_argument, nullptr, 'h'},
+                               {"events", required_argument, nullptr, kEvents},
+                               {"run", required_argument, nullptr, kRun},
+                               {"seed", required_argument, nullptr, kSeed},
+                               {"vf48", required_argument, nullptr, kVf48},
+                               {"vf48-layout", required_argument, nullptr, kVf48Layout},
+                               {"fill", required_argument, nullptr, kFill},
+                               {"noise", required_argument, nullptr, kNoise},
+                               {"odb", required_argument, nullptr, kOdb},
+                               {"modules", no_argument, nullptr, kModules},
+                               {"bank32", no_argument, nullptr, kBank32},
+                               {"swapped", no_argument, nullptr, kSwapped},
+                               {"damage", required_argument, nullptr, kDamage},
+                               {"damage-at", required_argument, nullptr, kDamageAt},
+                               {"compress-member-size", required_argument, nullptr, kMemberSize},
+                               {"rate", required_argument, nullptr, kRate},
+                               {"describe", no_argument, nullptr, kDescribe},
+                               {"list", no_argument, nullptr, kDescribe},
+                               {nullptr, 0, nullptr, 0}};
+
+// Takes one option that has a value; an empty string when it is right, else the complaint.
+std::string takeValue(int id, const std::string& name, const char* text, Options& o) {
+  uint32_t n = 0;
+  double fraction = -1;
+  char* end = nullptr;
+  switch (id) {
+    case kEvents: case kRun: case kSeed:
+      if (!parseCount(text, n)) return name + ": not a number in 0..4294967295: '" + text + "'";
+      (id == kEvents ? o.spec.events : id == kRun ? o.spec.run : o.spec.seed) = n;
+      return "";
+    case kVf48:
+      if (!parseCount(text, n) || n > 100) return std::string("--vf48: not a number in 0..100: '") + text + "'";
+      o.spec.vf48Modules = n;
+      return "";
+    case kVf48Layout:
+      if (std::strcmp(text, "standard") != 0 && std::strcmp(text, "meridax") != 0)
+        return "--vf48-layout needs standard or meridax";
+      o.spec.vf48Meridax = std::strcmp(text, "meridax") == 0;
+      return "";
+    case kFill:
+      if (!parseCount(text, o.fillTo) || o.fillTo > 65536) return std::string("--fill: not a number in 0..65536: '") + text + "'";
+      return "";
+    case kNoise:
+      fraction = std::strtod(text, &end);
+      if (end == text || *end || !(fraction >= 0 && fraction <= 1)) return "--noise needs a fraction of events from 0 to 1";
+      o.spec.noise = fraction;
+      return "";
+    case kOdb:
+      if (std::strcmp(text, "json") != 0 && std::strcmp(text, "xml") != 0) return "--odb needs json or xml";
+      o.spec.odb = std::strcmp(text, "json") == 0 ? synth::OdbForm::Json : synth::OdbForm::Xml;
+      return "";
+    case kDamage:
+      return parseDamage(text, o.damage) ? "" : std::string("unknown damage '") + text + "'";
+    case kDamageAt:
+      o.damageAtGiven = true;
+      return parseCount(text, o.damageAt) ? "" : "--damage-at needs an event index";
+    case kMemberSize:
+      return parseCount(text, o.memberSize) && o.memberSize > 0 ? "" : "--compress-member-size needs a number of bytes above 0";
+    default:  // kRate
+      return synth::parseRate(text, o.rate) ? "" : "--rate needs a number of events per second above 0, at most 1e7";
+  }
+}
+
+// What a value left out would have been.
+std::string missingValue(int id) {
+  switch (id) {
+    case kEvents: return "--events needs a number";
+    case kRun: return "--run needs a number";
+    case kSeed: return "--seed needs a number";
+    case kFill: return "--fill needs a number";
+    case kVf48: return "--vf48 needs a number of modules";
+    case kDamage: return "--damage needs a kind";
+    case kDamageAt: return "--damage-at needs an event index";
+    default: {
+      Options scratch;  // the others say what an empty value lacks
+      return takeValue(id, "", "", scratch);
     }
   }
+}
+
+// -1 when the run is to be written, else the exit status.
+int parseOptions(int argc, char** argv, Options& o) {
+  opterr = 0;  // our own messages, with the usage
+  int index = -1;
+  for (int c; (index = -1, c = getopt_long(argc, argv, ":h", kLongOptions, &index)) != -1;) {
+    const std::string typed = argv[optind - 1];
+    const std::string name = index >= 0 ? std::string("--") + kLongOptions[index].name : typed;
+    if (c == 'h') {
+      std::fputs(kUsage, stdout);
+      return 0;
+    } else if (c == ':') {
+      return usageError(missingValue(optopt));
+    } else if (c == '?') {
+      return usageError("unknown option " + (optopt ? std::string("-") + char(optopt) : typed));
+    } else if (c == kModules || c == kBank32 || c == kSwapped || c == kDescribe) {
+      (c == kModules ? o.spec.modules : c == kBank32 ? o.spec.bank32 : c == kSwapped ? o.spec.swapped : o.listing) = true;
+    } else {
+      const std::string complaint = takeValue(c, name, optarg, o);
+      if (!complaint.empty()) return usageError(complaint);
+    }
+  }
+  for (int i = optind; i < argc; ++i) {
+    if (!o.output.empty()) return usageError("more than one output file: " + o.output + ", " + argv[i]);
+    o.output = argv[i];
+  }
+  return -1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options o;
+  const int parsed = parseOptions(argc, argv, o);
+  if (parsed >= 0) return parsed;
+  synth::RunSpec& spec = o.spec;
+  const synth::Damage damage = o.damage;
+  const bool listing = o.listing, damageAtGiven = o.damageAtGiven;
+  const uint32_t fillTo = o.fillTo, damageAt = o.damageAt, memberSize = o.memberSize;
+  const double rate = o.rate;
+  const std::string& output = o.output;
   if (output.empty()) return usageError("no output file given");
 
   // Streamed event by event: long runs need no memory for the whole file.

@@ -225,6 +225,22 @@ TEST_F(LiveServer, ABusyPortOrABadAddressStopsTarnBeforeTheRun) {
   EXPECT_EQ(tarntest::runTarn({"run", graph, "--linger"}).status, 2);
 }
 
+// Names come from graph files and run files, in any bytes: the answer stays
+// JSON a browser parses, the bytes that are not UTF-8 shown as U+FFFD.
+TEST(LiveApi, NamesThatAreNotUtf8StillGiveValidJson) {
+  LiveHistogram h;
+  h.node = "n\xc3";
+  h.property = "p\xff\"\n\xe2\x82\xac";
+  h.edges = {0, 0.5};
+  h.counts = {1};
+  h.mean = std::nan("");
+  const json j = json::parse(live::histogramJson(h));  // throws on text that is not JSON
+  EXPECT_EQ(j["node"], "n\xef\xbf\xbd");
+  EXPECT_EQ(j["property"], "p\xef\xbf\xbd\"\n\xe2\x82\xac");
+  EXPECT_TRUE(j["mean"].is_null());
+  EXPECT_EQ(j["high"], 0.5);
+}
+
 TEST(LiveServerAddress, HostAndPort) {
   std::string host;
   int port = -1;

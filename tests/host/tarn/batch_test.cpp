@@ -287,6 +287,34 @@ TEST_F(TarnBatch, SubRunsAreOneRunWithByRunAndMergeWithTheirNumbers) {
   EXPECT_EQ(tarntest::contentOf(printed), "12 {410} [2, 0, 1] True\n12 {410} [] True\n");
 }
 
+// A run is found where `tarn run` finds it, compressed forms and MIDASDATA
+// included, and its record names the file that was read. A run whose file
+// RunFile cannot open is recorded with RunFile's reason, though RunFile says
+// it on stdout.
+TEST_F(TarnBatch, RunsAreFoundAsRunFileFindsThem) {
+  const std::string data = dir.path() + "/data", zst = data + "/run00005.mid.zst";
+  ASSERT_EQ(::mkdir(data.c_str(), 0755), 0);
+  makeRun(zst, 3);
+  const char* before = std::getenv("MIDASDATA");
+  const std::string saved = before ? before : "";
+  ::setenv("MIDASDATA", data.c_str(), 1);
+  auto r = runTarn(args({"run00005.mid"}, {"--no-progress"}));
+  before ? ::setenv("MIDASDATA", saved.c_str(), 1) : ::unsetenv("MIDASDATA");
+  EXPECT_EQ(r.status, 0) << r.err;
+  json s = status(out, "run00005");
+  EXPECT_EQ(s["events"], 5);
+  EXPECT_EQ(s["inputs"]["input"], zst);
+  EXPECT_NE(tarntest::contentOf(out + "/run00005/stdout").find("\"" + zst + "\" opened"), std::string::npos);
+
+  const std::string elsewhere = dir.path() + "/nowhere/run00005.mid";
+  r = runTarn(args({zst}, {"--no-progress", "-s", "in.file=" + elsewhere}));
+  EXPECT_EQ(r.status, 1) << r.err;
+  const std::string why = "in: no run file opened: " + elsewhere + " not found";
+  EXPECT_NE(status(out, "run00005")["reason"].get<std::string>().find(why), std::string::npos);
+  const std::string table = runTarn({"batch", "--status", out}).out;
+  EXPECT_NE(table.find(why), std::string::npos) << table;
+}
+
 TEST(BatchProgressMapping, TheFurthestWindowOfTheRunFileIsHowFarItWasRead) {
   tarntest::TempDir dir;
   const std::string file = dir.write("run.mid", std::string(3 * 65536, 'x'));

@@ -68,6 +68,7 @@ TEST(TarnDump, EveryElementByItsTypeInEitherByteOrder) {
                             "  time 2023-11-14 22:13:20 UTC to 2023-11-14 22:13:24 UTC, 4 s, 0.5 events/s\n");
     const tarntest::RunResult one = tarntest::runTarn({"dump", file, "--id", "0x6"});
     EXPECT_EQ(one.out, expected.substr(expected.find("event 1")));
+    EXPECT_EQ(tarntest::runTarn({"dump", "--id=0x6", file}).out, one.out);
   }
 }
 

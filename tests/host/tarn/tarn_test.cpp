@@ -31,6 +31,17 @@ TEST(TarnCommand, HelpVersionAndUsage) {
   EXPECT_NE(none.err.find("usage:"), std::string::npos);
   EXPECT_EQ(runTarn({"run", "--bogus", "x"}).status, 2);
   EXPECT_EQ(runTarn({"inspect"}).status, 2);
+  // Each subcommand explains itself, and an option's value may follow '='.
+  for (const char* sub : {"run", "inspect", "list", "odb", "dump", "batch"}) {
+    auto own = runTarn({sub, "--help"});
+    EXPECT_EQ(own.status, 0) << sub << ": " << own.err;
+    EXPECT_EQ(own.out.rfind("usage: tarn", 0), 0u) << sub << ": " << own.out;
+  }
+  auto serve = runTarn({"run", "--serve"});
+  EXPECT_EQ(serve.status, 2);
+  EXPECT_EQ(serve.err.rfind("tarn: --serve needs [HOST:]PORT\n", 0), 0u) << serve.err;
+  auto unset = runTarn({"run", "--linger", "--serve=127.0.0.1:0"});
+  EXPECT_EQ(unset.err.rfind("tarn: no graph file\n", 0), 0u) << unset.err;
 }
 
 TEST(TarnCommand, InspectShowsDescriptionAndPorts) {

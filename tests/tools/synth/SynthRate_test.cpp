@@ -8,6 +8,7 @@
 #include <set>
 #include <thread>
 
+#include "MidasSynth.h"
 #include "SynthFiles.h"
 #include "TarnTest.h"
 
@@ -15,7 +16,7 @@ using namespace synthtest;
 
 namespace {
 
-int synth(const std::vector<std::string>& args) {
+int runSynth(const std::vector<std::string>& args) {
   std::string cmd = "'" MIDAS_SYNTH_BINARY "'";
   for (const std::string& a : args) cmd += " '" + a + "'";
   return std::system(cmd.c_str());
@@ -39,7 +40,7 @@ TEST(SynthRate, EventsReachTheFileWholeAtTheirPace) {
   tarntest::TempDir dir;
   const std::string paced = dir.path() + "/paced.mid", plain = dir.path() + "/plain.mid";
   const auto start = std::chrono::steady_clock::now();
-  std::thread writer([&] { EXPECT_EQ(synth({"--events", "20", "--modules", "--rate", "40", paced}), 0); });
+  std::thread writer([&] { EXPECT_EQ(runSynth({"--events", "20", "--modules", "--rate", "40", paced}), 0); });
   std::set<size_t> seen;
   while (seen.size() < 100) {
     struct stat st;
@@ -51,7 +52,7 @@ TEST(SynthRate, EventsReachTheFileWholeAtTheirPace) {
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   EXPECT_GT(seconds, 0.4);  // 21 events after the first at 40 a second
 
-  ASSERT_EQ(synth({"--events", "20", "--modules", plain}), 0);
+  ASSERT_EQ(runSynth({"--events", "20", "--modules", plain}), 0);
   const Bytes run = readFile(paced);
   EXPECT_EQ(run, readFile(plain));
   const std::set<size_t> ends = eventEnds(run);
@@ -59,9 +60,29 @@ TEST(SynthRate, EventsReachTheFileWholeAtTheirPace) {
   EXPECT_GE(seen.size(), 5u) << "the file did not grow event by event";
   for (size_t size : seen) EXPECT_TRUE(ends.count(size)) << "a part of an event at " << size;
 
-  ASSERT_EQ(synth({"--events", "5", "--rate", "1000", paced + ".gz"}), 0);
-  ASSERT_EQ(synth({"--events", "5", plain}), 0);
+  ASSERT_EQ(runSynth({"--events", "5", "--rate", "1000", paced + ".gz"}), 0);
+  ASSERT_EQ(runSynth({"--events", "5", plain}), 0);
   EXPECT_EQ(gunzip(paced + ".gz"), readFile(plain));
-  EXPECT_NE(synth({"--rate", "0", paced}), 0);
-  EXPECT_NE(synth({"--rate", "fast", paced}), 0);
+  EXPECT_NE(runSynth({"--rate", "0", paced}), 0);
+  EXPECT_NE(runSynth({"--rate", "fast", paced}), 0);
+}
+
+// A large event through a stdio buffer reached the file in two writes, and a
+// reader between them found half of it: the file holds each event as soon as
+// it is written.
+TEST(SynthRate, AGrowingFileTakesALargeEventInOneWrite) {
+  tarntest::TempDir dir;
+  const std::string path = dir.path() + "/growing.mid";
+  synth::RunWriter writer;
+  std::string error;
+  ASSERT_TRUE(writer.open(path, error, 0, true)) << error;
+  size_t total = 0;
+  for (size_t size : {100000u, 30000u}) {
+    ASSERT_TRUE(writer.write(std::vector<uint8_t>(size, 0x5a), error)) << error;
+    total += size;
+    struct stat st;
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    EXPECT_EQ(size_t(st.st_size), total);
+  }
+  EXPECT_TRUE(writer.close(error)) << error;
 }

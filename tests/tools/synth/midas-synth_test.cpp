@@ -66,6 +66,9 @@ TEST(SynthCli, WritesWhatTheLibraryWrites) {
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out, "");
   EXPECT_EQ(readFile(dir.path() + "/cli.mid"), want);
+  const std::string joined = dir.path() + "/joined.mid";  // --opt=value as well
+  ASSERT_EQ(synthTool(dir, {"--events=25", "--run=7", "--seed=3", "--bank32", "--swapped", joined}).status, 0);
+  EXPECT_EQ(readFile(joined), want);
 
   args.back() = dir.path() + "/cli.mid.gz";
   ASSERT_EQ(synthTool(dir, args).status, 0);
