@@ -21,6 +21,7 @@ class GrowingBuffer {
   ~GrowingBuffer() { std::free(data); }
 
   void append(const void* bytes, size_t n) {
+    if (n == 0) return;  // an empty list's data() may be null, which memcpy must not see
     if (n > capacity - size) grow(n);
     std::memcpy(data + size, bytes, n);
     size += n;
