@@ -13,6 +13,7 @@
 
 #include "AtomicFile.h"
 #include "Hdf5Column.h"
+#include "Hdf5RunFile.h"
 #include "Merge.h"
 
 namespace merge {
@@ -24,162 +25,6 @@ using h5out::Handle;
 
 // Elements read and appended at a time: memory stays flat however long the runs.
 constexpr hsize_t kBlock = 1 << 18;
-
-// The length of the 1-D dataset `name` of `group`; -1 when there is none.
-long long lengthOf(hid_t group, const char* name) {
-  if (H5Lexists(group, name, H5P_DEFAULT) <= 0) return -1;
-  Handle d(H5Dopen2(group, name, H5P_DEFAULT), H5Dclose);
-  Handle space(d >= 0 ? H5Dget_space(d) : -1, H5Sclose);
-  hsize_t n = 0;
-  if (space < 0 || H5Sget_simple_extent_ndims(space) != 1 || H5Sget_simple_extent_dims(space, &n, nullptr) != 1)
-    return -1;
-  return static_cast<long long>(n);
-}
-
-bool isInt64(hid_t group, const char* name) {
-  Handle d(H5Dopen2(group, name, H5P_DEFAULT), H5Dclose);
-  Handle t(d >= 0 ? H5Dget_type(d) : -1, H5Tclose);
-  return t >= 0 && H5Tequal(t, H5T_NATIVE_INT64) > 0;
-}
-
-// Element k of the int64 dataset `name`, or -1 when it cannot be read.
-int64_t elementOf(hid_t group, const char* name, hsize_t k) {
-  Handle d(H5Dopen2(group, name, H5P_DEFAULT), H5Dclose);
-  Handle file(d >= 0 ? H5Dget_space(d) : -1, H5Sclose);
-  const hsize_t one = 1;
-  Handle memory(H5Screate_simple(1, &one, nullptr), H5Sclose);
-  int64_t v = -1;
-  if (file < 0 || H5Sselect_hyperslab(file, H5S_SELECT_SET, &k, nullptr, &one, nullptr) < 0 ||
-      H5Dread(d, H5T_NATIVE_INT64, memory, file, H5P_DEFAULT, &v) < 0)
-    return -1;
-  return v;
-}
-
-bool readInt64Attribute(hid_t object, const char* name, int64_t& v) {
-  if (H5Aexists(object, name) <= 0) return false;
-  Handle a(H5Aopen(object, name, H5P_DEFAULT), H5Aclose);
-  Handle space(a >= 0 ? H5Aget_space(a) : -1, H5Sclose);
-  Handle type(a >= 0 ? H5Aget_type(a) : -1, H5Tclose);
-  return space >= 0 && H5Sget_simple_extent_type(space) == H5S_SCALAR && H5Tget_class(type) == H5T_INTEGER &&
-         H5Aread(a, H5T_NATIVE_INT64, &v) >= 0;
-}
-
-bool readStringAttribute(hid_t object, const char* name, std::string& v) {
-  if (H5Aexists(object, name) <= 0) return false;
-  Handle a(H5Aopen(object, name, H5P_DEFAULT), H5Aclose);
-  Handle type(a >= 0 ? H5Aget_type(a) : -1, H5Tclose);
-  if (type < 0 || H5Tget_class(type) != H5T_STRING || H5Tis_variable_str(type) <= 0) return false;
-  Handle memory(H5Tcopy(H5T_C_S1), H5Tclose);
-  char* text = nullptr;
-  if (H5Tset_size(memory, H5T_VARIABLE) < 0 || H5Tset_cset(memory, H5Tget_cset(type)) < 0 ||
-      H5Aread(a, memory, &text) < 0)
-    return false;
-  v = text ? text : "";
-  H5free_memory(text);
-  return true;
-}
-
-// One property's group in one run's file, as far as the join needs it.
-struct Part {
-  int64_t tarnType = 0;
-  std::string typeLabel;
-  int depth = 0;  // 0 one value an entry, 1 a list, 2 a list of lists
-  long long entries = 0, values = 0, inner = 0;  // lengths of event, values, inner_offsets less one
-};
-
-// Checks that `group` is laid out as Hdf5Writer lays out a property; false with `why`.
-bool readPart(hid_t group, int64_t events, Part& p, std::string& why) {
-  if (!readInt64Attribute(group, "tarn_type", p.tarnType) || !readStringAttribute(group, "type", p.typeLabel)) {
-    why = "no tarn_type and type attributes";
-    return false;
-  }
-  p.entries = lengthOf(group, "event");
-  p.values = lengthOf(group, "values");
-  if (p.entries < 0 || p.values < 0 || !isInt64(group, "event")) {
-    why = "no 1-D values and int64 event datasets";
-    return false;
-  }
-  const long long offsets = lengthOf(group, "offsets"), inner = lengthOf(group, "inner_offsets");
-  p.depth = offsets < 0 ? 0 : inner < 0 ? 1 : 2;
-  if (p.depth == 0 && (inner >= 0 || p.values != p.entries)) {
-    why = "values and event differ in length";
-    return false;
-  }
-  if (p.depth >= 1) {
-    // offsets cut the next level down: values for lists, inner_offsets for lists of lists.
-    const long long below = p.depth == 1 ? p.values : inner - 1;
-    if (offsets != p.entries + 1 || !isInt64(group, "offsets") || elementOf(group, "offsets", 0) != 0 ||
-        elementOf(group, "offsets", hsize_t(offsets - 1)) != below) {
-      why = "offsets do not cut the values of its entries";
-      return false;
-    }
-  }
-  if (p.depth == 2) {
-    if (inner < 1 || !isInt64(group, "inner_offsets") || elementOf(group, "inner_offsets", 0) != 0 ||
-        elementOf(group, "inner_offsets", hsize_t(inner - 1)) != p.values) {
-      why = "inner_offsets do not cut the values";
-      return false;
-    }
-    p.inner = inner - 1;
-  }
-  if (p.entries > 0 && !(elementOf(group, "event", hsize_t(p.entries - 1)) < events)) {
-    why = "event numbers beyond the file's event count";
-    return false;
-  }
-  return true;
-}
-
-struct Listing {
-  std::map<std::string, Part>* parts;
-  int64_t events;
-  std::string why;
-};
-
-herr_t visitLink(hid_t root, const char* name, const H5L_info_t*, void* data) {
-  Listing& l = *static_cast<Listing*>(data);
-  Handle object(H5Oopen(root, name, H5P_DEFAULT), H5Oclose);
-  if (object < 0 || H5Iget_type(object) != H5I_GROUP) {
-    l.why = std::string(name) + " is not a group";
-    return 1;
-  }
-  const hid_t group = object;
-  Part p;
-  std::string why;
-  if (group < 0 || !readPart(group, l.events, p, why)) {
-    l.why = "group " + std::string(name) + ": " + why;
-    return 1;
-  }
-  (*l.parts)[name] = p;
-  return 0;
-}
-
-// One run's file, checked as a whole before anything of it is joined.
-struct RunFile {
-  const Source* source = nullptr;
-  int64_t events = 0;
-  int64_t number = -1;  // the run number its writer recorded, else its name's
-  std::map<std::string, Part> parts;
-};
-
-bool readRunFile(const Source& s, RunFile& f, std::string& why) {
-  f.source = &s;
-  Handle file(H5Fopen(s.path.c_str(), H5F_ACC_RDONLY, H5P_DEFAULT), H5Fclose);
-  if (file < 0) {
-    why = "not an HDF5 file, or cut short";
-    return false;
-  }
-  if (!readInt64Attribute(file, "events", f.events) || f.events < 0) {
-    why = "no events attribute: not written by Hdf5Writer";
-    return false;
-  }
-  if (!readInt64Attribute(file, "run_number", f.number)) f.number = s.run->number;
-  Listing listing{&f.parts, f.events, ""};
-  if (H5Literate(file, H5_INDEX_NAME, H5_ITER_INC, nullptr, visitLink, &listing) != 0) {
-    why = listing.why.empty() ? "its groups cannot be listed" : listing.why;
-    return false;
-  }
-  return true;
-}
 
 // A property of the joined file.
 struct Joined {
@@ -283,12 +128,8 @@ bool closeFailed = false;
 
 std::string systemReason() { return errno ? std::string(": ") + std::strerror(errno) : std::string(); }
 
-}  // namespace
-
-bool hdf5CloseFailed() { return closeFailed; }
-
-bool mergeHdf5(const std::string& target, const std::vector<Source>& sources) {
-  bool clean = true;
+// The runs' files that can be joined, those that cannot named on stderr.
+std::vector<RunFile> readRunFiles(const std::vector<Source>& sources, bool& clean) {
   std::vector<RunFile> files;
   for (const Source& s : sources) {
     RunFile f;
@@ -300,11 +141,101 @@ bool mergeHdf5(const std::string& target, const std::vector<Source>& sources) {
       clean = false;
     }
   }
+  return files;
+}
+
+// The joined file as it grows, run by run.
+struct Join {
+  Join(hid_t f, h5out::ChunkQueue& q) : file(f), queue(q) {}
+  hid_t file;
+  h5out::ChunkQueue& queue;
+  bool subruns = false;
+  std::map<std::string, std::unique_ptr<Joined>> joined;
+  int64_t events = 0;
+  std::vector<std::string> names;
+  std::vector<int64_t> indices, numbers, subrunNumbers;
+};
+
+// Appends every property of run file `f`; false with `error` when the joined
+// file cannot be written. A property that changed type is named and `clean` cleared.
+bool joinRun(Join& join, const RunFile& f, bool& clean, std::string& error) {
+  Handle source(H5Fopen(f.source->path.c_str(), H5F_ACC_RDONLY, H5P_DEFAULT), H5Fclose);
+  if (source < 0) {
+    error = "cannot open " + f.source->path;
+    return false;
+  }
+  for (const auto& part : f.parts) {
+    Handle group(H5Gopen2(source, part.first.c_str(), H5P_DEFAULT), H5Gclose);
+    std::unique_ptr<Joined>& j = join.joined[part.first];
+    if (!j) {
+      j.reset(new Joined);
+      if (!startJoined(join.file, part.first, group, part.second, join.subruns, join.queue, *j, error))
+        return false;
+    }
+    if (j->stopped) continue;
+    if (part.second.tarnType != j->first.tarnType || part.second.depth != j->first.depth ||
+        !sameValueType(group, j->valuesType)) {
+      // A long run stops writing a property whose type changes; so does the join.
+      j->stopped = true;
+      std::cerr << "tarn merge: " << f.source->path << ": property " << part.first << " changed type from "
+                << j->first.typeLabel << " to " << part.second.typeLabel << "; not joined from this run on\n";
+      clean = false;
+      continue;
+    }
+    if (!appendPart(group, part.second, join.events, f.number, f.source->run->subrun, *j, error)) {
+      error = f.source->path + ": property " + part.first + ": " + error;
+      return false;
+    }
+  }
+  join.events += f.events;
+  join.names.push_back(f.source->run->name);
+  join.indices.push_back(f.source->run->index);
+  join.numbers.push_back(f.number);
+  join.subrunNumbers.push_back(f.source->run->subrun);
+  return true;
+}
+
+// Closes every column (abandons them when `ok` is false already), then writes
+// the file's attributes; false with `error` at the first failure.
+bool finishJoin(Join& join, const std::string& target, bool ok, std::string& error) {
+  if (!ok) join.queue.discard();  // the file is lost: its chunks go before their datasets close
+  for (auto& entry : join.joined) {
+    Joined& j = *entry.second;
+    for (Column* c : {&j.values, &j.offsets, &j.innerOffsets, &j.event, &j.run, &j.subrun}) {
+      std::string closing;
+      if (!ok) {
+        c->abandon();
+      } else if (!c->close(closing)) {
+        ok = false;
+        error = target + ": property " + entry.first + ": " + closing + systemReason();
+        join.queue.discard();
+      }
+    }
+    j.group.reset();
+  }
+  if (ok && !(h5out::writeAttribute(join.file, "events", join.events) &&
+              h5out::writeAttribute(join.file, "runs", join.names) &&
+              h5out::writeAttribute(join.file, "run_index", join.indices) &&
+              h5out::writeAttribute(join.file, "run_numbers", join.numbers) &&
+              (!join.subruns || h5out::writeAttribute(join.file, "subruns", join.subrunNumbers)))) {
+    ok = false;
+    error = target + ": cannot write its attributes" + systemReason();
+  }
+  join.joined.clear();
+  return ok;
+}
+
+}  // namespace
+
+bool hdf5CloseFailed() { return closeFailed; }
+
+bool mergeHdf5(const std::string& target, const std::vector<Source>& sources) {
+  bool clean = true;
+  const std::vector<RunFile> files = readRunFiles(sources, clean);
   if (files.empty()) {
     std::cerr << "tarn merge: no HDF5 file to join for " << target << "\n";
     return false;
   }
-
   AtomicFile out(target);
   if (!out.open()) {
     std::cerr << "tarn merge: cannot write " << out.error() << "\n";
@@ -318,71 +249,14 @@ bool mergeHdf5(const std::string& target, const std::vector<Source>& sources) {
     std::cerr << "tarn merge: cannot write " << target << systemReason() << "\n";
     return false;
   }
-
   h5out::ChunkQueue queue(h5out::usableCores());  // outlives the columns it writes for
-  std::map<std::string, std::unique_ptr<Joined>> joined;
-  int64_t events = 0;
-  std::vector<std::string> names;
-  std::vector<int64_t> indices, numbers, subrunNumbers;
-  bool subruns = false;
-  for (const RunFile& f : files) subruns = subruns || f.source->run->subrun >= 0;
+  Join join(file, queue);
+  for (const RunFile& f : files) join.subruns = join.subruns || f.source->run->subrun >= 0;
   std::string error;
   bool ok = true;
-  for (const RunFile& f : files) {
-    Handle source(H5Fopen(f.source->path.c_str(), H5F_ACC_RDONLY, H5P_DEFAULT), H5Fclose);
-    ok = source >= 0;
-    if (!ok) error = "cannot open " + f.source->path;
-    for (auto part = f.parts.begin(); ok && part != f.parts.end(); ++part) {
-      Handle group(H5Gopen2(source, part->first.c_str(), H5P_DEFAULT), H5Gclose);
-      std::unique_ptr<Joined>& j = joined[part->first];
-      if (!j) {
-        j.reset(new Joined);
-        ok = startJoined(file, part->first, group, part->second, subruns, queue, *j, error);
-        if (!ok) break;
-      }
-      if (j->stopped) continue;
-      if (part->second.tarnType != j->first.tarnType || part->second.depth != j->first.depth ||
-          !sameValueType(group, j->valuesType)) {
-        // A long run stops writing a property whose type changes; so does the join.
-        j->stopped = true;
-        std::cerr << "tarn merge: " << f.source->path << ": property " << part->first << " changed type from "
-                  << j->first.typeLabel << " to " << part->second.typeLabel << "; not joined from this run on\n";
-        clean = false;
-        continue;
-      }
-      ok = appendPart(group, part->second, events, f.number, f.source->run->subrun, *j, error);
-      if (!ok) error = f.source->path + ": property " + part->first + ": " + error;
-    }
-    if (!ok) break;
-    events += f.events;
-    names.push_back(f.source->run->name);
-    indices.push_back(f.source->run->index);
-    numbers.push_back(f.number);
-    subrunNumbers.push_back(f.source->run->subrun);
-  }
-  if (!ok) queue.discard();  // the file is lost: its chunks go before their datasets close
-  for (auto& entry : joined) {
-    Joined& j = *entry.second;
-    for (Column* c : {&j.values, &j.offsets, &j.innerOffsets, &j.event, &j.run, &j.subrun}) {
-      std::string closing;
-      if (!ok) {
-        c->abandon();
-      } else if (!c->close(closing)) {
-        ok = false;
-        error = target + ": property " + entry.first + ": " + closing + systemReason();
-        queue.discard();
-      }
-    }
-    j.group.reset();
-  }
-  if (ok && !(h5out::writeAttribute(file, "events", events) && h5out::writeAttribute(file, "runs", names) &&
-              h5out::writeAttribute(file, "run_index", indices) &&
-              h5out::writeAttribute(file, "run_numbers", numbers) &&
-              (!subruns || h5out::writeAttribute(file, "subruns", subrunNumbers)))) {
-    ok = false;
-    error = target + ": cannot write its attributes" + systemReason();
-  }
-  joined.clear();
+  for (const RunFile& f : files)
+    if (!(ok = joinRun(join, f, clean, error))) break;
+  ok = finishJoin(join, target, ok, error);
   errno = 0;
   if (H5Fclose(file) < 0) {
     closeFailed = true;
@@ -397,7 +271,8 @@ bool mergeHdf5(const std::string& target, const std::vector<Source>& sources) {
     std::cerr << "tarn merge: cannot write " << out.error() << "\n";
     return false;
   }
-  std::cout << target << ": " << files.size() << (files.size() == 1 ? " run, " : " runs, ") << events << " events\n";
+  std::cout << target << ": " << files.size() << (files.size() == 1 ? " run, " : " runs, ") << join.events
+            << " events\n";
   return clean;
 }
 
