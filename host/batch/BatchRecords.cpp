@@ -14,7 +14,11 @@ using nlohmann::json;
 
 bool writeFileAtomically(const std::string& path, const std::string& text, std::string& error,
                          bool durable) {
-  const std::string temporary = path + ".tmp." + std::to_string(::getpid());
+  // Hidden, as every result file's temporary is: a reader listing the directory
+  // (`tarn merge`) passes it by.
+  const size_t slash = path.rfind('/');
+  const std::string temporary = path.substr(0, slash + 1) + "." + path.substr(slash + 1) + "." +
+                                std::to_string(::getpid()) + ".tmp";
   int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (fd < 0) {
     error = "cannot write " + temporary + ": " + std::strerror(errno);

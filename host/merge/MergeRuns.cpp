@@ -7,6 +7,7 @@
 #include <cctype>
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <sstream>
@@ -29,8 +30,8 @@ long long trailingNumber(const std::string& text, size_t end, size_t& begin) {
 }
 
 bool isDirectory(const std::string& path) {
-  struct stat st;
-  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+  std::error_code error;
+  return std::filesystem::is_directory(path, error);
 }
 
 // The run's status, or false with `why` when it has none that says it finished.

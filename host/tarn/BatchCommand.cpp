@@ -11,6 +11,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <iostream>
 
 #include "Batch.h"
@@ -71,13 +72,15 @@ bool parseCount(const std::string& text, int& n) {
 }
 
 std::string absolute(const std::string& path) {
-  char resolved[PATH_MAX];
-  return ::realpath(path.c_str(), resolved) ? std::string(resolved) : path;
+  std::error_code error;
+  const std::filesystem::path resolved = std::filesystem::canonical(path, error);
+  return error ? path : resolved.string();
 }
 
 std::string currentDirectory() {
-  char cwd[PATH_MAX];
-  return ::getcwd(cwd, sizeof cwd) ? std::string(cwd) : std::string(".");
+  std::error_code error;
+  const std::filesystem::path cwd = std::filesystem::current_path(error);
+  return error ? std::string(".") : cwd.string();
 }
 
 // One run of the manifest, as a Slurm task runs it: always, since the
