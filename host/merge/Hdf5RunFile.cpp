@@ -1,6 +1,7 @@
 #include "Hdf5RunFile.h"
 
 #include "Hdf5Column.h"
+#include "Hdf5Layout.h"
 
 namespace merge {
 
@@ -64,17 +65,17 @@ bool readStringAttribute(hid_t object, const char* name, std::string& v) {
 
 // Checks that `group` is laid out as Hdf5Writer lays out a property; false with `why`.
 bool readPart(hid_t group, int64_t events, Part& p, std::string& why) {
-  if (!readInt64Attribute(group, "tarn_type", p.tarnType) || !readStringAttribute(group, "type", p.typeLabel)) {
+  if (!readInt64Attribute(group, h5layout::kTarnType, p.tarnType) || !readStringAttribute(group, h5layout::kType, p.typeLabel)) {
     why = "no tarn_type and type attributes";
     return false;
   }
-  p.entries = lengthOf(group, "event");
-  p.values = lengthOf(group, "values");
-  if (p.entries < 0 || p.values < 0 || !isInt64(group, "event")) {
+  p.entries = lengthOf(group, h5layout::kEvent);
+  p.values = lengthOf(group, h5layout::kValues);
+  if (p.entries < 0 || p.values < 0 || !isInt64(group, h5layout::kEvent)) {
     why = "no 1-D values and int64 event datasets";
     return false;
   }
-  const long long offsets = lengthOf(group, "offsets"), inner = lengthOf(group, "inner_offsets");
+  const long long offsets = lengthOf(group, h5layout::kOffsets), inner = lengthOf(group, h5layout::kInnerOffsets);
   p.depth = offsets < 0 ? 0 : inner < 0 ? 1 : 2;
   if (p.depth == 0 && (inner >= 0 || p.values != p.entries)) {
     why = "values and event differ in length";
@@ -83,21 +84,21 @@ bool readPart(hid_t group, int64_t events, Part& p, std::string& why) {
   if (p.depth >= 1) {
     // offsets cut the next level down: values for lists, inner_offsets for lists of lists.
     const long long below = p.depth == 1 ? p.values : inner - 1;
-    if (offsets != p.entries + 1 || !isInt64(group, "offsets") || elementOf(group, "offsets", 0) != 0 ||
-        elementOf(group, "offsets", hsize_t(offsets - 1)) != below) {
+    if (offsets != p.entries + 1 || !isInt64(group, h5layout::kOffsets) || elementOf(group, h5layout::kOffsets, 0) != 0 ||
+        elementOf(group, h5layout::kOffsets, hsize_t(offsets - 1)) != below) {
       why = "offsets do not cut the values of its entries";
       return false;
     }
   }
   if (p.depth == 2) {
-    if (inner < 1 || !isInt64(group, "inner_offsets") || elementOf(group, "inner_offsets", 0) != 0 ||
-        elementOf(group, "inner_offsets", hsize_t(inner - 1)) != p.values) {
+    if (inner < 1 || !isInt64(group, h5layout::kInnerOffsets) || elementOf(group, h5layout::kInnerOffsets, 0) != 0 ||
+        elementOf(group, h5layout::kInnerOffsets, hsize_t(inner - 1)) != p.values) {
       why = "inner_offsets do not cut the values";
       return false;
     }
     p.inner = inner - 1;
   }
-  if (p.entries > 0 && !(elementOf(group, "event", hsize_t(p.entries - 1)) < events)) {
+  if (p.entries > 0 && !(elementOf(group, h5layout::kEvent, hsize_t(p.entries - 1)) < events)) {
     why = "event numbers beyond the file's event count";
     return false;
   }
@@ -137,11 +138,11 @@ bool readRunFile(const Source& s, RunFile& f, std::string& why) {
     why = "not an HDF5 file, or cut short";
     return false;
   }
-  if (!readInt64Attribute(file, "events", f.events) || f.events < 0) {
+  if (!readInt64Attribute(file, h5layout::kEvents, f.events) || f.events < 0) {
     why = "no events attribute: not written by Hdf5Writer";
     return false;
   }
-  if (!readInt64Attribute(file, "run_number", f.number)) f.number = s.run->number;
+  if (!readInt64Attribute(file, h5layout::kRunNumber, f.number)) f.number = s.run->number;
   Listing listing{&f.parts, f.events, ""};
   if (H5Literate(file, H5_INDEX_NAME, H5_ITER_INC, nullptr, visitLink, &listing) != 0) {
     why = listing.why.empty() ? "its groups cannot be listed" : listing.why;

@@ -13,6 +13,7 @@
 
 #include "AtomicFile.h"
 #include "Hdf5Column.h"
+#include "Hdf5Layout.h"
 #include "Hdf5RunFile.h"
 #include "Merge.h"
 
@@ -72,20 +73,20 @@ bool startJoined(hid_t file, const std::string& name, hid_t source, const Part& 
                  h5out::ChunkQueue& queue, Joined& j, std::string& error) {
   const h5out::Compression fast;
   j.first = p;
-  Handle sourceValues(H5Dopen2(source, "values", H5P_DEFAULT), H5Dclose);
+  Handle sourceValues(H5Dopen2(source, h5layout::kValues, H5P_DEFAULT), H5Dclose);
   j.valuesType.reset(sourceValues >= 0 ? H5Dget_type(sourceValues) : -1, H5Tclose);
   j.group.reset(h5out::createGroup(file, name), H5Gclose);
   const int64_t zero = 0;
-  bool ok = j.valuesType >= 0 && j.group >= 0 && h5out::writeAttribute(j.group, "tarn_type", p.tarnType) &&
-            h5out::writeAttribute(j.group, "type", p.typeLabel) &&
-            j.values.create(j.group, "values", j.valuesType, fast, queue, error) &&
-            j.event.create(j.group, "event", H5T_NATIVE_INT64, fast, queue, error) &&
+  bool ok = j.valuesType >= 0 && j.group >= 0 && h5out::writeAttribute(j.group, h5layout::kTarnType, p.tarnType) &&
+            h5out::writeAttribute(j.group, h5layout::kType, p.typeLabel) &&
+            j.values.create(j.group, h5layout::kValues, j.valuesType, fast, queue, error) &&
+            j.event.create(j.group, h5layout::kEvent, H5T_NATIVE_INT64, fast, queue, error) &&
             j.run.create(j.group, "run", H5T_NATIVE_INT64, fast, queue, error) &&
             (!subruns || j.subrun.create(j.group, "subrun", H5T_NATIVE_INT64, fast, queue, error));
   if (ok && p.depth >= 1)
-    ok = j.offsets.create(j.group, "offsets", H5T_NATIVE_INT64, fast, queue, error) && j.offsets.append(&zero, 1, error);
+    ok = j.offsets.create(j.group, h5layout::kOffsets, H5T_NATIVE_INT64, fast, queue, error) && j.offsets.append(&zero, 1, error);
   if (ok && p.depth == 2)
-    ok = j.innerOffsets.create(j.group, "inner_offsets", H5T_NATIVE_INT64, fast, queue, error) &&
+    ok = j.innerOffsets.create(j.group, h5layout::kInnerOffsets, H5T_NATIVE_INT64, fast, queue, error) &&
          j.innerOffsets.append(&zero, 1, error);
   if (!ok && error.empty()) error = "cannot create group " + name;
   return ok;
@@ -103,13 +104,13 @@ bool repeat(int64_t value, long long entries, Column& out, std::string& error) {
 
 bool appendPart(hid_t source, const Part& p, int64_t eventBase, int64_t run, int64_t subrun, Joined& j,
                 std::string& error) {
-  if (!copy(source, "values", j.valuesType, 0, false, 0, j.values, error) ||
-      !copy(source, "event", H5T_NATIVE_INT64, 0, true, eventBase, j.event, error))
+  if (!copy(source, h5layout::kValues, j.valuesType, 0, false, 0, j.values, error) ||
+      !copy(source, h5layout::kEvent, H5T_NATIVE_INT64, 0, true, eventBase, j.event, error))
     return false;
-  if (p.depth == 1 && !copy(source, "offsets", H5T_NATIVE_INT64, 1, true, j.valueCount, j.offsets, error))
+  if (p.depth == 1 && !copy(source, h5layout::kOffsets, H5T_NATIVE_INT64, 1, true, j.valueCount, j.offsets, error))
     return false;
-  if (p.depth == 2 && (!copy(source, "offsets", H5T_NATIVE_INT64, 1, true, j.innerCount, j.offsets, error) ||
-                       !copy(source, "inner_offsets", H5T_NATIVE_INT64, 1, true, j.valueCount, j.innerOffsets, error)))
+  if (p.depth == 2 && (!copy(source, h5layout::kOffsets, H5T_NATIVE_INT64, 1, true, j.innerCount, j.offsets, error) ||
+                       !copy(source, h5layout::kInnerOffsets, H5T_NATIVE_INT64, 1, true, j.valueCount, j.innerOffsets, error)))
     return false;
   if (!repeat(run, p.entries, j.run, error) || (j.subrun.isOpen() && !repeat(subrun, p.entries, j.subrun, error)))
     return false;
@@ -119,7 +120,7 @@ bool appendPart(hid_t source, const Part& p, int64_t eventBase, int64_t run, int
 }
 
 bool sameValueType(hid_t group, hid_t type) {
-  Handle d(H5Dopen2(group, "values", H5P_DEFAULT), H5Dclose);
+  Handle d(H5Dopen2(group, h5layout::kValues, H5P_DEFAULT), H5Dclose);
   Handle t(d >= 0 ? H5Dget_type(d) : -1, H5Tclose);
   return t >= 0 && H5Tequal(t, type) > 0;
 }
@@ -213,7 +214,7 @@ bool finishJoin(Join& join, const std::string& target, bool ok, std::string& err
     }
     j.group.reset();
   }
-  if (ok && !(h5out::writeAttribute(join.file, "events", join.events) &&
+  if (ok && !(h5out::writeAttribute(join.file, h5layout::kEvents, join.events) &&
               h5out::writeAttribute(join.file, "runs", join.names) &&
               h5out::writeAttribute(join.file, "run_index", join.indices) &&
               h5out::writeAttribute(join.file, "run_numbers", join.numbers) &&

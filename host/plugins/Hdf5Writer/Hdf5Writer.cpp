@@ -22,6 +22,7 @@
 #include "DeliveryRound.h"
 #include "Hdf5ChunkQueue.h"
 #include "Hdf5Column.h"
+#include "Hdf5Layout.h"
 #include "Hdf5Deflate.h"
 #include "Plugin.h"
 #include "CurrentRun.h"
@@ -298,7 +299,7 @@ class Hdf5Writer : public TarnBase {
     }
     groups.clear();
     queue.reset();  // its workers stop here
-    if (!lost && !h5out::writeAttribute(file, "events", events))
+    if (!lost && !h5out::writeAttribute(file, h5layout::kEvents, events))
       lose(h5out::failureReason("cannot record the event count"));
     if (!lost && !writeRunAttributes()) lose(h5out::failureReason("cannot record the run"));
     if (!lost && H5Fflush(file, H5F_SCOPE_LOCAL) < 0) lose(h5out::failureReason("cannot flush the file"));
@@ -328,7 +329,7 @@ class Hdf5Writer : public TarnBase {
   // The run number and the run files read, when a source reported them.
   bool writeRunAttributes() {
     const CurrentRun run = currentRun();
-    if (run.number >= 0 && !h5out::writeAttribute(file, "run_number", int64_t(run.number))) return false;
+    if (run.number >= 0 && !h5out::writeAttribute(file, h5layout::kRunNumber, int64_t(run.number))) return false;
     if (run.files.empty()) return true;
     return h5out::writeAttribute(file, "run_file", run.files.front()) &&
            h5out::writeAttribute(file, "run_files", run.files);
@@ -365,15 +366,15 @@ class Hdf5Writer : public TarnBase {
     const std::string path = groupName(property);
     g.id.reset(h5out::createGroup(file, path), H5Gclose);
     const int64_t zero = 0;
-    bool ok = g.id >= 0 && h5out::writeAttribute(g.id, "tarn_type", int64_t(type)) &&
-              h5out::writeAttribute(g.id, "type", typeLabel(type, unsignedElements)) &&
-              g.values.create(g.id, "values", layout.element, fileCompression, *queue, error) &&
-              g.event.create(g.id, "event", H5T_NATIVE_INT64, fileCompression, *queue, error);
+    bool ok = g.id >= 0 && h5out::writeAttribute(g.id, h5layout::kTarnType, int64_t(type)) &&
+              h5out::writeAttribute(g.id, h5layout::kType, typeLabel(type, unsignedElements)) &&
+              g.values.create(g.id, h5layout::kValues, layout.element, fileCompression, *queue, error) &&
+              g.event.create(g.id, h5layout::kEvent, H5T_NATIVE_INT64, fileCompression, *queue, error);
     if (ok && g.depth >= 1)
-      ok = g.offsets.create(g.id, "offsets", H5T_NATIVE_INT64, fileCompression, *queue, error) &&
+      ok = g.offsets.create(g.id, h5layout::kOffsets, H5T_NATIVE_INT64, fileCompression, *queue, error) &&
            g.offsets.append(&zero, 1, error);
     if (ok && g.depth == 2)
-      ok = g.innerOffsets.create(g.id, "inner_offsets", H5T_NATIVE_INT64, fileCompression, *queue, error) &&
+      ok = g.innerOffsets.create(g.id, h5layout::kInnerOffsets, H5T_NATIVE_INT64, fileCompression, *queue, error) &&
            g.innerOffsets.append(&zero, 1, error);
     if (!ok) {
       g.stopped = true;
