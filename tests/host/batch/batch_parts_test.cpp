@@ -106,3 +106,27 @@ TEST(BatchSlurmScript, PathsWithApostrophesAndSpacesReachTheTaskWhole) {
   EXPECT_EQ(::pclose(p), 0) << out;
   EXPECT_EQ(out, dir + "\n[batch]\n[--task]\n[2]\n[--out]\n[" + dir + "/o'ut dir]\n");
 }
+
+TEST(BatchRuns, NamesAndWordsOfEachRun) {
+  for (const char* path : {"run00005.mid", "/data/run00005.mid.gz", "d/run00005.mid.lz4", "run00005.mid.bz2",
+                           "x/y/run00005.mid.zst"})
+    EXPECT_EQ(runName(path), "run00005") << path;
+  EXPECT_EQ(runName("notes.txt"), "notes.txt");
+
+  Batch batch;
+  batch.out = "out";
+  batch.settings = {"in.file={run}", "h5.file={out}/{name}.h5", "p.text={other} {name}{name}"};
+  batch.runs.resize(1);
+  batch.runs[0].run = "data/run00007.mid.gz";
+  std::string error;
+  ASSERT_TRUE(prepareRuns(batch, error)) << error;
+  EXPECT_EQ(batch.runs[0].settings, (std::vector<std::string>{"in.file=data/run00007.mid.gz",
+                                                              "h5.file=out/run00007/run00007.h5",
+                                                              "p.text={other} run00007run00007"}));
+
+  std::vector<BatchRun> runs;
+  ASSERT_TRUE(groupSubruns({"a/run00010sub0002.mid", "run00011.mid", "b/run00010sub0001.mid.gz"}, runs, error));
+  ASSERT_EQ(runs.size(), 2u);
+  EXPECT_EQ(runs[0].files, (std::vector<std::string>{"b/run00010sub0001.mid.gz", "a/run00010sub0002.mid"}));
+  EXPECT_FALSE(groupSubruns({"run00010sub0001.mid", "x/run00010sub0001.mid.gz"}, runs, error));
+}
