@@ -7,3 +7,5 @@
 // The directory of the running executable, symbolic links resolved; empty when
 // the system does not say.
 std::string executableDirectory();
+// The running executable itself, the same way; empty when the system does not say.
+std::string executablePath();

@@ -1,6 +1,7 @@
 // `tarn batch`: the command line, the checks made once before any run, and
 // the choice of engine.
 #include <fcntl.h>
+#include <getopt.h>
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -10,12 +11,19 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <iostream>
 
 #include "Batch.h"
 #include "Commands.h"
+#include "StopSignals.h"
 
 namespace {
+
+void blockStops() {
+  const sigset_t set = stopSignals();
+  ::sigprocmask(SIG_BLOCK, &set, nullptr);
+}
 
 const char kBatchUsage[] =
     "usage: tarn batch GRAPH RUN... [--by-run] [-j N] [--out DIR] [-s NODE.PORT=TEXT]... [--force]\n"
@@ -64,13 +72,15 @@ bool parseCount(const std::string& text, int& n) {
 }
 
 std::string absolute(const std::string& path) {
-  char resolved[PATH_MAX];
-  return ::realpath(path.c_str(), resolved) ? std::string(resolved) : path;
+  std::error_code error;
+  const std::filesystem::path resolved = std::filesystem::canonical(path, error);
+  return error ? path : resolved.string();
 }
 
 std::string currentDirectory() {
-  char cwd[PATH_MAX];
-  return ::getcwd(cwd, sizeof cwd) ? std::string(cwd) : std::string(".");
+  std::error_code error;
+  const std::filesystem::path cwd = std::filesystem::current_path(error);
+  return error ? std::string(".") : cwd.string();
 }
 
 // One run of the manifest, as a Slurm task runs it: always, since the
@@ -95,109 +105,82 @@ int runTask(int task, const std::string& dir) {
   LocalOptions options;
   options.progress = 0;
   if (runLocally(batch, {task}, options)) return 130;
-  nlohmann::json s = readStatus(batch, batch.runs[task]);
-  if (!s.is_null() && s.value("state", "") == "done") return 0;
-  const std::string state = s.is_null() ? "not recorded" : s.value("state", "?");
-  const std::string reason = s.is_null() ? "" : s.value("reason", "");
+  RunRecord s;
+  const bool recorded = readStatus(batch, batch.runs[task], s);
+  if (recorded && s.state == RunState::Done) return 0;
+  const std::string state = recorded ? stateName(s.state) : "not recorded";
+  const std::string reason = recorded ? s.reason : "";
   std::cerr << "tarn batch: run " << batch.runs[task].run << " " << state
             << (reason.empty() ? "" : ": " + reason) << "\n";
   return 1;
 }
 
-}  // namespace
-
-int batchCommand(int argc, char** argv) {
-  std::vector<std::string> positional, extra;
+// What the command line asks for.
+struct BatchArgs {
   Batch batch;
-  batch.out = "batch-out";
   LocalOptions options;
-  long cores = ::sysconf(_SC_NPROCESSORS_ONLN);
-  options.jobs = cores > 0 ? static_cast<int>(cores) : 1;
-  bool slurm = false, wait = false, outGiven = false, jobsGiven = false;
+  std::vector<std::string> positional, extra;  // extra: after a lone --, for sbatch
+  bool slurm = false, wait = false, outGiven = false, jobsGiven = false, help = false;
   int task = -1;
   std::string statusDir;
-  for (int i = 0; i < argc; ++i) {
-    std::string a = argv[i];
-    auto value = [&](std::string& v) {
-      if (i + 1 >= argc) return false;
-      v = argv[++i];
-      return true;
-    };
-    std::string v;
-    if (a == "-h" || a == "--help") {
-      std::cout << kBatchUsage << kBatchHelp;
-      return 0;
-    } else if (a == "-s" || a == "--set") {
-      if (!value(v)) return usage(a + " needs NODE.PORT=TEXT");
-      batch.settings.push_back(v);
-    } else if (a.compare(0, 6, "--set=") == 0) {
-      batch.settings.push_back(a.substr(6));
-    } else if (a == "-j" || a == "--jobs") {
-      if (!value(v) || !parseCount(v, options.jobs) || options.jobs < 1)
-        return usage(a + " needs a number of runs at once, at least 1");
-      jobsGiven = true;
-    } else if (a.size() > 2 && a.compare(0, 2, "-j") == 0) {
-      if (!parseCount(a.substr(2), options.jobs) || options.jobs < 1)
-        return usage(a + ": expected -jN, N at least 1");
-      jobsGiven = true;
-    } else if (a == "-o" || a == "--out") {
-      if (!value(batch.out)) return usage(a + " needs a directory");
-      outGiven = true;
-    } else if (a == "--by-run") {
-      batch.byRun = true;
-    } else if (a == "--force") {
-      options.force = true;
-    } else if (a == "--progress") {
-      options.progress = 1;
-    } else if (a == "--no-progress") {
-      options.progress = 0;
-    } else if (a == "--slurm") {
-      slurm = true;
-    } else if (a == "--wait") {
-      wait = true;
-    } else if (a == "--status") {
-      if (!value(statusDir)) return usage("--status needs the batch's directory");
-    } else if (a == "--task") {
-      if (!value(v) || !parseCount(v, task)) return usage("--task needs a run index");
-    } else if (a == "--") {
-      extra.assign(argv + i + 1, argv + argc);
-      break;
-    } else if (a.size() > 1 && a[0] == '-') {
-      return usage("unknown option " + a);
-    } else {
-      positional.push_back(a);
+};
+
+// Reads `argv` (after "batch") into `args`; "" or what is wrong.
+std::string parseArgs(int argc, char** argv, BatchArgs& args) {
+  enum { kByRun = 256, kForce, kProgress, kNoProgress, kSlurm, kWait, kStatus, kTask };
+  static const option kOptions[] = {
+      {"help", no_argument, nullptr, 'h'},         {"set", required_argument, nullptr, 's'},
+      {"jobs", required_argument, nullptr, 'j'},   {"out", required_argument, nullptr, 'o'},
+      {"by-run", no_argument, nullptr, kByRun},    {"force", no_argument, nullptr, kForce},
+      {"progress", no_argument, nullptr, kProgress}, {"no-progress", no_argument, nullptr, kNoProgress},
+      {"slurm", no_argument, nullptr, kSlurm},     {"wait", no_argument, nullptr, kWait},
+      {"status", required_argument, nullptr, kStatus}, {"task", required_argument, nullptr, kTask},
+      {nullptr, 0, nullptr, 0}};
+  std::vector<char*> words = {const_cast<char*>("tarn batch")};
+  words.insert(words.end(), argv, argv + argc);
+  words.push_back(nullptr);
+  const int n = static_cast<int>(words.size()) - 1;
+  long cores = ::sysconf(_SC_NPROCESSORS_ONLN);
+  args.options.jobs = cores > 0 ? static_cast<int>(cores) : 1;
+  args.batch.out = "batch-out";
+  optind = 0;  // from the start, whatever parsed before
+  // '-': the graph and runs come back in order among the options; ':': no messages of getopt's own.
+  for (int c; (c = ::getopt_long(n, words.data(), "-:hs:j:o:", kOptions, nullptr)) != -1;) {
+    const std::string given = words[optind - 1];
+    switch (c) {
+      case 1: args.positional.push_back(optarg); break;
+      case 'h': args.help = true; return "";
+      case 's': args.batch.settings.push_back(optarg); break;
+      case 'j':
+        if (!parseCount(optarg, args.options.jobs) || args.options.jobs < 1)
+          return "-j needs a number of runs at once, at least 1 (-jN, --jobs=N)";
+        args.jobsGiven = true;
+        break;
+      case 'o': args.batch.out = optarg; args.outGiven = true; break;
+      case kByRun: args.batch.byRun = true; break;
+      case kForce: args.options.force = true; break;
+      case kProgress: args.options.progress = 1; break;
+      case kNoProgress: args.options.progress = 0; break;
+      case kSlurm: args.slurm = true; break;
+      case kWait: args.wait = true; break;
+      case kStatus: args.statusDir = optarg; break;
+      case kTask:
+        if (!parseCount(optarg, args.task)) return "--task needs a run index";
+        break;
+      case ':': return given + " needs a value";
+      default: return "unknown option " + given;
     }
   }
-  if (!slurm) {
-    // Held from here, so a Ctrl-C while the graph is checked stops the batch
-    // as one during its runs does, with each run's state recorded.
-    sigset_t set;
-    sigemptyset(&set);
-    sigaddset(&set, SIGINT);
-    sigaddset(&set, SIGTERM);
-    ::sigprocmask(SIG_BLOCK, &set, nullptr);
-  }
-  if (!statusDir.empty()) {
-    if (!positional.empty()) return usage("--status takes only the batch's directory");
-    return printStatusTable(statusDir);
-  }
-  if (task >= 0) {
-    if (!outGiven) return usage("--task needs --out DIR");
-    return runTask(task, batch.out);
-  }
-  if (wait && !slurm) return usage("--wait goes with --slurm");
-  if (!extra.empty() && !slurm) return usage("options after -- are for sbatch and need --slurm");
-  if (positional.size() < 2) return usage(positional.empty() ? "no graph file" : "no run files");
-  if (slurm && !slurmAvailable()) {
-    std::cerr << "tarn batch: sbatch not found on PATH; --slurm needs Slurm's commands\n";
-    return 2;
-  }
+  args.extra.assign(words.begin() + optind, words.begin() + n);
+  return "";
+}
 
-  batch.graph = absolute(positional[0]);
-  batch.cwd = currentDirectory();
+// The runs the command line names, each with its name, input and settings.
+int gatherRuns(BatchArgs& args) {
+  Batch& batch = args.batch;
   std::string error;
   std::vector<std::string> runs;
-  if (!expandRuns({positional.begin() + 1, positional.end()}, runs, error))
+  if (!expandRuns({args.positional.begin() + 1, args.positional.end()}, runs, error))
     return usage(error);
   if (runs.empty()) return usage("the run lists name no runs");
   if (batch.byRun) {
@@ -215,18 +198,17 @@ int batchCommand(int argc, char** argv) {
     std::cerr << "tarn batch: " << error << "\n";
     return 2;
   }
+  return 0;
+}
 
-  // A mistake in the graph shows once, here, as `tarn run` would show it.
-  RunOptions check;
-  check.graphFile = positional[0];
-  check.overrides = batch.runs[0].settings;
-  if (checkGraph(check) != 0) return 2;
-
+// Makes DIR, takes it for this batch alone and writes its manifest.
+int claimDirectory(const Batch& batch) {
   if (::mkdir(batch.out.c_str(), 0755) != 0 && errno != EEXIST) {
     std::cerr << "tarn batch: cannot make " << batch.out << ": " << std::strerror(errno) << "\n";
     return 2;
   }
-  // Two batches on one directory would run the same runs over each other.
+  // Two batches on one directory would run the same runs over each other; the
+  // lock is held until the process ends.
   const std::string lockPath = batch.out + "/.lock";
   int lock = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
   if (lock < 0 || ::flock(lock, LOCK_EX | LOCK_NB) != 0) {
@@ -236,15 +218,68 @@ int batchCommand(int argc, char** argv) {
               << "\n";
     return 2;
   }
+  std::string error;
   if (!writeManifest(batch, error)) {
     std::cerr << "tarn batch: " << error << "\n";
     return 2;
   }
-  std::vector<int> todo = runsToDo(batch, options.force);
+  return 0;
+}
+
+// The checks of a new batch that need no run: "" or what is wrong.
+std::string mistakeOfNewBatch(const BatchArgs& args) {
+  if (args.wait && !args.slurm) return "--wait goes with --slurm";
+  if (!args.extra.empty() && !args.slurm) return "options after -- are for sbatch and need --slurm";
+  if (args.positional.size() < 2) return args.positional.empty() ? "no graph file" : "no run files";
+  return "";
+}
+
+}  // namespace
+
+int batchCommand(int argc, char** argv) {
+  BatchArgs args;
+  const std::string mistake = parseArgs(argc, argv, args);
+  if (!mistake.empty()) return usage(mistake);
+  if (args.help) {
+    std::cout << kBatchUsage << kBatchHelp;
+    return 0;
+  }
+  // Held from here, so a Ctrl-C while the graph is checked stops the batch
+  // as one during its runs does, with each run's state recorded.
+  if (!args.slurm) blockStops();
+  if (!args.statusDir.empty()) {
+    if (!args.positional.empty()) return usage("--status takes only the batch's directory");
+    return printStatusTable(args.statusDir);
+  }
+  if (args.task >= 0) {
+    if (!args.outGiven) return usage("--task needs --out DIR");
+    return runTask(args.task, args.batch.out);
+  }
+  const std::string wrong = mistakeOfNewBatch(args);
+  if (!wrong.empty()) return usage(wrong);
+  if (args.slurm && !slurmAvailable()) {
+    std::cerr << "tarn batch: sbatch not found on PATH; --slurm needs Slurm's commands\n";
+    return 2;
+  }
+  Batch& batch = args.batch;
+  batch.graph = absolute(args.positional[0]);
+  batch.cwd = currentDirectory();
+  if (int status = gatherRuns(args)) return status;
+
+  // A mistake in the graph shows once, here, as `tarn run` would show it.
+  RunOptions check;
+  check.graphFile = args.positional[0];
+  check.overrides = batch.runs[0].settings;
+  if (checkGraph(check) != 0) return 2;
+  if (int status = claimDirectory(batch)) return status;
+
+  std::vector<int> todo = runsToDo(batch, args.options.force);
   const int skipped = static_cast<int>(batch.runs.size() - todo.size());
   // On a cluster the cores of this machine say nothing: no limit unless asked.
-  if (slurm) return submitToSlurm(batch, todo, jobsGiven ? options.jobs : 0, wait, extra, skipped);
-  const bool interrupted = runLocally(batch, todo, options);
+  if (args.slurm)
+    return submitToSlurm(batch, todo, args.jobsGiven ? args.options.jobs : 0, args.wait, args.extra,
+                         skipped);
+  const bool interrupted = runLocally(batch, todo, args.options);
   const int status = summarise(batch, skipped);
   return interrupted ? 130 : status;
 }

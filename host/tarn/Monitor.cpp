@@ -16,6 +16,7 @@
 
 #include "BatchProgress.h"
 #include "Graph.h"
+#include "StopSignals.h"
 #include "CurrentRun.h"
 #include "TarnBase.h"
 
@@ -43,17 +44,10 @@ uint64_t bytesReadHere(const std::string& real) {
   return bytes;
 }
 
-sigset_t runSignals() {
-  sigset_t set;
-  sigemptyset(&set);
-  sigaddset(&set, SIGINT);
-  sigaddset(&set, SIGTERM);
-  return set;
-}
 }  // namespace
 
 void Monitor::blockSignals() {
-  sigset_t set = runSignals();
+  sigset_t set = stopSignals();
   pthread_sigmask(SIG_BLOCK, &set, nullptr);
 }
 
@@ -84,7 +78,7 @@ Monitor::~Monitor() {
 }
 
 void Monitor::run() {
-  sigset_t set = runSignals();
+  sigset_t set = stopSignals();
   const timespec tick = {0, 250 * 1000 * 1000};
   TarnBase* shown = nullptr;
   Clock::time_point since = Clock::now();

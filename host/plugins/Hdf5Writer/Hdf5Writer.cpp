@@ -22,7 +22,9 @@
 #include "DeliveryRound.h"
 #include "Hdf5ChunkQueue.h"
 #include "Hdf5Column.h"
+#include "Hdf5Layout.h"
 #include "Hdf5Deflate.h"
+#include "Hdf5Group.h"
 #include "Plugin.h"
 #include "CurrentRun.h"
 #include "RunStatus.h"
@@ -36,66 +38,11 @@ using h5out::Compression;
 using h5out::Handle;
 using h5out::setFlatAccess;
 
-namespace {
-
-// How a type is laid out: its element type in HDF5 (-1: not written) and its depth.
-struct Layout {
-  hid_t element;
-  int depth;  // 0 one value, 1 a list, 2 a list of lists
-};
-
-// `unsignedElements`: a signed list type that holds unsigned elements.
-Layout layoutOf(tarn_type t, hid_t boolean, bool unsignedElements) {
-  if (unsignedElements && t == TARN_SHORT_V) return {H5T_NATIVE_UINT16, 1};
-  if (unsignedElements && t == TARN_INT_V) return {H5T_NATIVE_UINT32, 1};
-  switch (t) {
-    case TARN_UINT8: case TARN_BITFIELD: return {H5T_NATIVE_UINT8, 0};
-    case TARN_INT8: case TARN_CHAR: return {H5T_NATIVE_INT8, 0};
-    case TARN_UINT16: return {H5T_NATIVE_UINT16, 0};
-    case TARN_SHORT: return {H5T_NATIVE_INT16, 0};
-    case TARN_UINT32: return {H5T_NATIVE_UINT32, 0};
-    case TARN_INT: return {H5T_NATIVE_INT32, 0};
-    case TARN_BOOL: return {boolean, 0};
-    case TARN_FLOAT: return {H5T_NATIVE_FLOAT, 0};
-    case TARN_DOUBLE: return {H5T_NATIVE_DOUBLE, 0};
-    case TARN_UINT64: return {H5T_NATIVE_UINT64, 0};
-    case TARN_CSTRING: case TARN_STRING: return {H5T_NATIVE_UINT8, 1};
-    case TARN_SHORT_V: return {H5T_NATIVE_INT16, 1};
-    case TARN_INT_V: return {H5T_NATIVE_INT32, 1};
-    case TARN_UINT64_V: return {H5T_NATIVE_UINT64, 1};
-    case TARN_BOOL_V: return {boolean, 1};
-    case TARN_FLOAT_V: return {H5T_NATIVE_FLOAT, 1};
-    case TARN_DOUBLE_V: return {H5T_NATIVE_DOUBLE, 1};
-    case TARN_STRING_V: return {H5T_NATIVE_UINT8, 2};
-    case TARN_SHORT_VV: return {H5T_NATIVE_INT16, 2};
-    default: return {-1, 0};
-  }
-}
-
-std::string typeLabel(tarn_type t, bool unsignedElements) {
-  if (unsignedElements && t == TARN_SHORT_V) return "vector<uint16>";
-  if (unsignedElements && t == TARN_INT_V) return "vector<uint32>";
-  return tarn_type_label(t);
-}
-
-size_t scalarSize(tarn_type t) {
-  switch (t) {
-    case TARN_UINT16: case TARN_SHORT: return 2;
-    case TARN_UINT32: case TARN_INT: case TARN_FLOAT: return 4;
-    case TARN_DOUBLE: case TARN_UINT64: return 8;
-    default: return 1;
-  }
-}
-
-// HDF5 paths split at '/', and "." names the group itself.
-std::string groupName(const std::string& property) {
-  std::string out = property.empty() || property == "." ? "_" + property : property;
-  for (char& c : out)
-    if (c == '/') c = '_';
-  return out;
-}
-
-}  // namespace
+using h5group::Group;
+using h5group::groupName;
+using h5group::Layout;
+using h5group::layoutOf;
+using h5group::typeLabel;
 
 class Hdf5Writer : public TarnBase {
  public:
@@ -161,7 +108,7 @@ class Hdf5Writer : public TarnBase {
         continue;
       }
       std::string error;
-      if (!append(g, p.value, events, error)) return abandon(error);
+      if (!h5group::append(g, p.value, events, error)) return abandon(error);
     }
     const uint64_t round = currentDeliveryRound();
     if (round != roundOfLastEvent) firstEventOfRound = events;
@@ -204,23 +151,13 @@ class Hdf5Writer : public TarnBase {
     for (const auto& f : fields) {
       Group& g = groupFor(f.group, f.type, nullptr);
       std::string error;
-      if (!g.stopped && g.type == f.type && !append(g, f.value, event, error)) {
+      if (!g.stopped && g.type == f.type && !h5group::append(g, f.value, event, error)) {
         abandon(error);
         return false;
       }
     }
     return true;
   }
-
-  struct Group {
-    tarn_type type = TARN_NONE;
-    bool stopped = false;
-    int depth = 0;
-    Handle id{-1};
-    Column values, offsets, innerOffsets, event;
-    int64_t valueCount = 0, innerCount = 0;
-    std::vector<unsigned char> bits;  // a vector<bool> as one byte per element
-  };
 
   bool openFile() {
     if (openFailed) return false;
@@ -298,7 +235,7 @@ class Hdf5Writer : public TarnBase {
     }
     groups.clear();
     queue.reset();  // its workers stop here
-    if (!lost && !h5out::writeAttribute(file, "events", events))
+    if (!lost && !h5out::writeAttribute(file, h5layout::kEvents, events))
       lose(h5out::failureReason("cannot record the event count"));
     if (!lost && !writeRunAttributes()) lose(h5out::failureReason("cannot record the run"));
     if (!lost && H5Fflush(file, H5F_SCOPE_LOCAL) < 0) lose(h5out::failureReason("cannot flush the file"));
@@ -328,7 +265,7 @@ class Hdf5Writer : public TarnBase {
   // The run number and the run files read, when a source reported them.
   bool writeRunAttributes() {
     const CurrentRun run = currentRun();
-    if (run.number >= 0 && !h5out::writeAttribute(file, "run_number", int64_t(run.number))) return false;
+    if (run.number >= 0 && !h5out::writeAttribute(file, h5layout::kRunNumber, int64_t(run.number))) return false;
     if (run.files.empty()) return true;
     return h5out::writeAttribute(file, "run_file", run.files.front()) &&
            h5out::writeAttribute(file, "run_files", run.files);
@@ -365,15 +302,15 @@ class Hdf5Writer : public TarnBase {
     const std::string path = groupName(property);
     g.id.reset(h5out::createGroup(file, path), H5Gclose);
     const int64_t zero = 0;
-    bool ok = g.id >= 0 && h5out::writeAttribute(g.id, "tarn_type", int64_t(type)) &&
-              h5out::writeAttribute(g.id, "type", typeLabel(type, unsignedElements)) &&
-              g.values.create(g.id, "values", layout.element, fileCompression, *queue, error) &&
-              g.event.create(g.id, "event", H5T_NATIVE_INT64, fileCompression, *queue, error);
+    bool ok = g.id >= 0 && h5out::writeAttribute(g.id, h5layout::kTarnType, int64_t(type)) &&
+              h5out::writeAttribute(g.id, h5layout::kType, typeLabel(type, unsignedElements)) &&
+              g.values.create(g.id, h5layout::kValues, layout.element, fileCompression, *queue, error) &&
+              g.event.create(g.id, h5layout::kEvent, H5T_NATIVE_INT64, fileCompression, *queue, error);
     if (ok && g.depth >= 1)
-      ok = g.offsets.create(g.id, "offsets", H5T_NATIVE_INT64, fileCompression, *queue, error) &&
+      ok = g.offsets.create(g.id, h5layout::kOffsets, H5T_NATIVE_INT64, fileCompression, *queue, error) &&
            g.offsets.append(&zero, 1, error);
     if (ok && g.depth == 2)
-      ok = g.innerOffsets.create(g.id, "inner_offsets", H5T_NATIVE_INT64, fileCompression, *queue, error) &&
+      ok = g.innerOffsets.create(g.id, h5layout::kInnerOffsets, H5T_NATIVE_INT64, fileCompression, *queue, error) &&
            g.innerOffsets.append(&zero, 1, error);
     if (!ok) {
       g.stopped = true;
@@ -381,66 +318,6 @@ class Hdf5Writer : public TarnBase {
                 << (error.empty() ? "" : ": " + error) << "; not written\n";
     }
     return g;
-  }
-
-  // One list of the property's elements into `values`; the count so far goes to `ends`.
-  template <class T>
-  static bool list(Group& g, const std::vector<T>& v, int64_t& count, Column& ends, std::string& error) {
-    count += int64_t(v.size());
-    return g.values.append(v.data(), v.size(), error) && ends.append(&count, 1, error);
-  }
-
-  // `event`: the number of the event the entry belongs to.
-  bool append(Group& g, const void* v, int64_t event, std::string& error) {
-    bool ok = true;
-    switch (g.type) {
-      case TARN_CSTRING: {
-        const char* text = static_cast<const char*>(v);
-        const size_t n = std::strlen(text);
-        g.valueCount += int64_t(n);
-        ok = g.values.append(text, n, error) && g.offsets.append(&g.valueCount, 1, error);
-        break;
-      }
-      case TARN_STRING: {
-        const std::string& s = *static_cast<const std::string*>(v);  // NULs kept
-        g.valueCount += int64_t(s.size());
-        ok = g.values.append(s.data(), s.size(), error) && g.offsets.append(&g.valueCount, 1, error);
-        break;
-      }
-      case TARN_SHORT_V: ok = list(g, *static_cast<const std::vector<short>*>(v), g.valueCount, g.offsets, error); break;
-      case TARN_INT_V: ok = list(g, *static_cast<const std::vector<int>*>(v), g.valueCount, g.offsets, error); break;
-      case TARN_UINT64_V: ok = list(g, *static_cast<const std::vector<uint64_t>*>(v), g.valueCount, g.offsets, error); break;
-      case TARN_FLOAT_V: ok = list(g, *static_cast<const std::vector<float>*>(v), g.valueCount, g.offsets, error); break;
-      case TARN_DOUBLE_V: ok = list(g, *static_cast<const std::vector<double>*>(v), g.valueCount, g.offsets, error); break;
-      case TARN_BOOL_V: {
-        const std::vector<bool>& b = *static_cast<const std::vector<bool>*>(v);
-        g.bits.assign(b.begin(), b.end());
-        ok = list(g, g.bits, g.valueCount, g.offsets, error);
-        break;
-      }
-      case TARN_STRING_V:
-        for (const std::string& s : *static_cast<const std::vector<std::string>*>(v)) {
-          g.valueCount += int64_t(s.size());
-          ok = ok && g.values.append(s.data(), s.size(), error) && g.innerOffsets.append(&g.valueCount, 1, error);
-        }
-        g.innerCount += int64_t(static_cast<const std::vector<std::string>*>(v)->size());
-        ok = ok && g.offsets.append(&g.innerCount, 1, error);
-        break;
-      case TARN_SHORT_VV:
-        for (const std::vector<short>& inner : *static_cast<const std::vector<std::vector<short>>*>(v))
-          ok = ok && list(g, inner, g.valueCount, g.innerOffsets, error);
-        g.innerCount += int64_t(static_cast<const std::vector<std::vector<short>>*>(v)->size());
-        ok = ok && g.offsets.append(&g.innerCount, 1, error);
-        break;
-      default: {
-        // One value; a bool is stored as its byte 0 or 1.
-        unsigned char one[8];
-        std::memcpy(one, v, scalarSize(g.type));
-        if (g.type == TARN_BOOL) one[0] = *static_cast<const bool*>(v) ? 1 : 0;
-        ok = g.values.append(one, 1, error);
-      }
-    }
-    return ok && g.event.append(&event, 1, error);
   }
 
   Handle boolean;

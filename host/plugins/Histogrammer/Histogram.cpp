@@ -6,7 +6,6 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "AtomicFile.h"
 
 namespace hist {
 
@@ -120,24 +119,6 @@ std::string number(double x) {
   char buffer[32];
   const auto result = std::to_chars(buffer, buffer + sizeof buffer, x);
   return std::string(buffer, result.ptr);
-}
-
-bool writeCsv(const Histogram& h, const std::string& path, std::string& error) {
-  AtomicFile file(path);
-  std::FILE* out = file.open() ? file.stream() : nullptr;
-  if (out) {
-    const std::vector<double>& e = h.edges();
-    std::fputs("low,high,count\n", out);
-    std::fprintf(out, "-inf,%s,%llu\n", number(e.front()).c_str(), (unsigned long long)h.underflow());
-    for (size_t i = 0; i < h.counts().size() && !std::ferror(out); ++i)
-      std::fprintf(out, "%s,%s,%llu\n", number(e[i]).c_str(), number(e[i + 1]).c_str(),
-                   (unsigned long long)h.counts()[i]);
-    std::fprintf(out, "%s,inf,%llu\n", number(e.back()).c_str(), (unsigned long long)h.overflow());
-    if (h.nans()) std::fprintf(out, "nan,nan,%llu\n", (unsigned long long)h.nans());
-  }
-  if (file.commit()) return true;
-  error = "cannot write " + file.error();
-  return false;
 }
 
 }  // namespace hist

@@ -58,11 +58,6 @@ bool parseOverride(const std::string& text, std::string& name, std::vector<doubl
 // The shortest text that reads back as the same double ("-inf", "inf", "nan" included).
 std::string number(double x);
 
-// Writes "low,high,count" rows: "-inf,LOW" underflow, the bins, "HIGH,inf"
-// overflow, and "nan,nan" when NaN values came. The file is replaced only when
-// complete; false with `error` ("cannot write PATH: reason") when it was not written.
-bool writeCsv(const Histogram& h, const std::string& path, std::string& error);
-
 // Draws the histogram as a PNG through PLplot's cairo device, replacing the
 // file only when complete; `notes` are further lines of its legend. The x label
 // is kept in the file too (kAxisText). False (with `error` set) when the device

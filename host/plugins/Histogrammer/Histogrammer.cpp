@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "Histogram.h"
+#include "HistogramCsv.h"
 #include "LiveBoard.h"
 #include "LiveSnapshot.h"
 #include "Plugin.h"

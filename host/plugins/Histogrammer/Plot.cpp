@@ -58,6 +58,66 @@ std::string shortNumber(double x, double resolution = 0) {
   return s.str();
 }
 
+// The outline of the bars, from the floor at the low edge to the floor at the
+// high edge; returns the highest count.
+uint64_t outline(const Histogram& h, std::vector<PLFLT>& xs, std::vector<PLFLT>& ys) {
+  const std::vector<double>& e = h.edges();
+  const std::vector<uint64_t>& c = h.counts();
+  xs = {e.front()};
+  ys = {0};
+  uint64_t top = 0;
+  for (size_t i = 0; i < c.size(); ++i) {
+    xs.insert(xs.end(), {e[i], e[i + 1]});
+    ys.insert(ys.end(), {PLFLT(c[i]), PLFLT(c[i])});
+    top = std::max(top, c[i]);
+  }
+  xs.push_back(e.back());
+  ys.push_back(0);
+  return top;
+}
+
+// Counts per bin width when every bin has the same width.
+std::string yLabelOf(const std::vector<double>& e) {
+  bool uniform = true;
+  const double width = e[1] - e[0];
+  for (size_t i = 1; i + 1 < e.size() && uniform; ++i)
+    uniform = std::abs((e[i + 1] - e[i]) - width) <= 1e-9 * std::max(std::abs(width), 1e-300);
+  return uniform ? "Counts / " + shortNumber(width) : "Counts per bin";
+}
+
+// The legend right of the frame, where it hides no bar: the numbers of the
+// histogram and the caller's notes.
+void drawLegend(plstream& pls, const Histogram& h, double narrowest, const std::vector<std::string>& notes) {
+  std::vector<std::string> lines = {
+      "counts",
+      "Entries  " + std::to_string(h.entries()),
+      "Mean  " + shortNumber(h.mean(), narrowest),
+      "RMS  " + shortNumber(h.rms()),
+      "Underflow  " + std::to_string(h.underflow()),
+      "Overflow  " + std::to_string(h.overflow()),
+  };
+  for (const std::string& note : notes) lines.push_back(plainText(note));
+  const PLINT n = PLINT(lines.size());
+  std::vector<const char*> texts(lines.size());
+  std::vector<PLINT> options(lines.size()), textColours(lines.size()), lineColours(lines.size()),
+      lineStyles(lines.size());
+  std::vector<PLFLT> lineWidths(lines.size());
+  for (PLINT i = 0; i < n; ++i) {
+    texts[i] = lines[i].c_str();
+    options[i] = i == 0 ? PL_LEGEND_LINE : PL_LEGEND_NONE;
+    textColours[i] = 1;
+    lineColours[i] = 2;
+    lineStyles[i] = 1;
+    lineWidths[i] = 2;
+  }
+  PLFLT legendWidth = 0, legendHeight = 0;
+  pls.legend(&legendWidth, &legendHeight, PL_LEGEND_BACKGROUND | PL_LEGEND_BOUNDING_BOX,
+             PL_POSITION_RIGHT | PL_POSITION_OUTSIDE, 0.02, 0.0, 0.04, 0, 1, 1,
+             0, 0, n, options.data(), 0.8, 0.8, 1.8, 0.0, textColours.data(), texts.data(), nullptr, nullptr,
+             nullptr, nullptr, lineColours.data(), lineStyles.data(), lineWidths.data(), nullptr, nullptr, nullptr,
+             nullptr);
+}
+
 }  // namespace
 
 bool writePng(const Histogram& h, const std::string& path, const std::string& title,
@@ -77,25 +137,11 @@ bool writePng(const Histogram& h, const std::string& path, const std::string& ti
   }
 
   const std::vector<double>& e = h.edges();
-  const std::vector<uint64_t>& c = h.counts();
-  // The outline of the bars, from the floor at the low edge to the floor at the high edge.
-  std::vector<PLFLT> xs{e.front()}, ys{0};
-  uint64_t top = 0;
-  for (size_t i = 0; i < c.size(); ++i) {
-    xs.insert(xs.end(), {e[i], e[i + 1]});
-    ys.insert(ys.end(), {PLFLT(c[i]), PLFLT(c[i])});
-    top = std::max(top, c[i]);
-  }
-  xs.push_back(e.back());
-  ys.push_back(0);
-
+  std::vector<PLFLT> xs, ys;
+  const uint64_t top = outline(h, xs, ys);
   double narrowest = e[1] - e[0];
   for (size_t i = 1; i + 1 < e.size(); ++i) narrowest = std::min(narrowest, e[i + 1] - e[i]);
-  bool uniform = true;
-  const double width = e[1] - e[0];
-  for (size_t i = 1; i + 1 < e.size() && uniform; ++i)
-    uniform = std::abs((e[i + 1] - e[i]) - width) <= 1e-9 * std::max(std::abs(width), 1e-300);
-  const std::string yLabel = uniform ? "Counts / " + shortNumber(width) : "Counts per bin";
+  const std::string yLabel = yLabelOf(e);
 
   {
     plstream pls;
@@ -125,34 +171,7 @@ bool writePng(const Histogram& h, const std::string& path, const std::string& ti
     pls.line(PLINT(xs.size()), xs.data(), ys.data());
     pls.width(1);
 
-    std::vector<std::string> lines = {
-        "counts",
-        "Entries  " + std::to_string(h.entries()),
-        "Mean  " + shortNumber(h.mean(), narrowest),
-        "RMS  " + shortNumber(h.rms()),
-        "Underflow  " + std::to_string(h.underflow()),
-        "Overflow  " + std::to_string(h.overflow()),
-    };
-    for (const std::string& note : notes) lines.push_back(plainText(note));
-    const PLINT n = PLINT(lines.size());
-    std::vector<const char*> texts(lines.size());
-    std::vector<PLINT> options(lines.size()), textColours(lines.size()), lineColours(lines.size()),
-        lineStyles(lines.size());
-    std::vector<PLFLT> lineWidths(lines.size());
-    for (PLINT i = 0; i < n; ++i) {
-      texts[i] = lines[i].c_str();
-      options[i] = i == 0 ? PL_LEGEND_LINE : PL_LEGEND_NONE;
-      textColours[i] = 1;
-      lineColours[i] = 2;
-      lineStyles[i] = 1;
-      lineWidths[i] = 2;
-    }
-    PLFLT legendWidth = 0, legendHeight = 0;
-    pls.legend(&legendWidth, &legendHeight, PL_LEGEND_BACKGROUND | PL_LEGEND_BOUNDING_BOX,
-               PL_POSITION_RIGHT | PL_POSITION_OUTSIDE, 0.02, 0.0, 0.04, 0, 1, 1,
-               0, 0, n, options.data(), 0.8, 0.8, 1.8, 0.0, textColours.data(), texts.data(), nullptr, nullptr,
-               nullptr, nullptr, lineColours.data(), lineStyles.data(), lineWidths.data(), nullptr, nullptr, nullptr,
-               nullptr);
+    drawLegend(pls, h, narrowest, notes);
   }  // the stream's end writes the image
 
   // PLplot closed the stream; the text goes in through the path. Where the

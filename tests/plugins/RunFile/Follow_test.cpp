@@ -266,4 +266,41 @@ TEST_F(RunFileFollowTest, AFileTruncatedOrReplacedWhileFollowedIsReportedAndEnds
     }
 }
 
+// Shrinking is measured against the largest size seen, not the size at
+// opening: a file that grew and was cut back to between the two lost events.
+TEST_F(RunFileFollowTest, AFileCutBackBelowItsLargestSizeIsReportedThoughAboveItsFirst) {
+  const std::vector<synth::Event> run = everySize();
+  std::string later;
+  for (size_t i = 3; i < 6; ++i) {
+    const Bytes b = synth::encodeEvent(run[i]);
+    later.append(b.begin(), b.end());
+  }
+  std::string error;
+  const std::string path = dir.path() + "/run.mid";
+  ASSERT_TRUE(synth::writeRun(path, std::vector<synth::Event>(run.begin(), run.begin() + 3), false,
+                              synth::Damage::None, error)) << error;
+  const off_t first = static_cast<off_t>(fileBytes(path).size());
+  tarntest::CapturedStdout out;
+  {
+    tarntest::Node r("RunFile", "r");
+    follow(r, path);
+    TarnBase* node = r.get();
+    std::thread changer([&] {
+      while (node->SentCount() < 3) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      append(path, later);
+      while (node->SentCount() < 6) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      EXPECT_EQ(::truncate(path.c_str(), first + static_cast<off_t>(later.size() / 2)), 0);
+    });
+    {
+      Watchdog dog(node);
+      r->Start();
+    }
+    changer.join();
+  }
+  EXPECT_EQ(c.got.size(), 6u);
+  EXPECT_NE(out.text().find("r: RunFile: " + path + ": Run file was truncated while being followed\n"),
+            std::string::npos) << out.text();
+}
+
 }  // namespace

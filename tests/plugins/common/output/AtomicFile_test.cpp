@@ -1,5 +1,6 @@
 // Result files replace their name only when complete, on real faults: a
 // device that is always full, a missing directory, an unfinished write.
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -75,6 +76,36 @@ TEST(AtomicFile, FailuresNameThePathAndTheSystemsReason) {
   EXPECT_EQ(refused.error(), path + ": Input/output error");
   EXPECT_EQ(contentOf(path), "old\n");
   EXPECT_EQ(namesIn(dir.path()).size(), 1u);
+}
+
+TEST(AtomicFile, APipeAndDevNullTakeTheDataInPlaceAndStayWhatTheyAre) {
+  tarntest::TempDir dir;
+  const std::string fifo = dir.path() + "/spectra.csv";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+  // The reader is there first, as a consumer of the results would be; the
+  // text is smaller than the pipe's buffer, so it is read once written.
+  const int readFd = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+  ASSERT_GE(readFd, 0);
+  AtomicFile out(fifo);
+  ASSERT_TRUE(out.open()) << out.error();
+  std::fputs("bin,count\n1,2\n", out.stream());
+  EXPECT_TRUE(out.commit()) << out.error();
+  std::string received;
+  char buf[256];
+  for (ssize_t n; (n = ::read(readFd, buf, sizeof buf)) > 0;) received.append(buf, static_cast<size_t>(n));
+  ::close(readFd);
+  EXPECT_EQ(received, "bin,count\n1,2\n");
+  struct stat st;
+  ASSERT_EQ(::stat(fifo.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISFIFO(st.st_mode));
+  EXPECT_EQ(namesIn(dir.path()).size(), 1u);
+
+  AtomicFile none("/dev/null");
+  ASSERT_TRUE(none.open()) << none.error();
+  std::fputs("nothing\n", none.stream());
+  EXPECT_TRUE(none.commit()) << none.error();
+  ASSERT_EQ(::stat("/dev/null", &st), 0);
+  EXPECT_TRUE(S_ISCHR(st.st_mode));
 }
 
 }  // namespace

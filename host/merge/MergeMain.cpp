@@ -6,6 +6,7 @@
 // files joined. Exit status: 0 all merged, 1 something skipped or not
 // written, 2 a mistake on the command line.
 #include <dirent.h>
+#include <getopt.h>
 #include <sys/stat.h>
 
 #include <hdf5.h>
@@ -77,18 +78,42 @@ bool makeParents(const std::string& path, std::string& error) {
   return true;
 }
 
+// The batch directory the command line names; false with the exit status when
+// there is none to merge (help asked for, or a mistake).
+bool parseArgs(int argc, char** argv, std::string& dir, int& status) {
+  static const option kOptions[] = {{"help", no_argument, nullptr, 'h'}, {nullptr, 0, nullptr, 0}};
+  std::vector<std::string> positional;
+  // '-': the directory comes back in order; ':': no messages of getopt's own.
+  for (int c; (c = ::getopt_long(argc, argv, "-:h", kOptions, nullptr)) != -1;) {
+    if (c == 'h') {
+      std::cout << kUsage;
+      status = 0;
+      return false;
+    }
+    if (c != 1) {
+      std::cerr << "tarn merge: unknown option " << argv[optind - 1] << "\n" << kUsage;
+      status = 2;
+      return false;
+    }
+    positional.push_back(optarg);
+  }
+  for (int i = optind; i < argc; ++i) positional.push_back(argv[i]);  // after a lone --
+  if (positional.size() != 1) {
+    std::cerr << "tarn merge: " << (positional.empty() ? "no batch directory" : "takes one batch directory")
+              << "\n" << kUsage;
+    status = 2;
+    return false;
+  }
+  dir = positional[0];
+  return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc == 2 && (std::string(argv[1]) == "-h" || std::string(argv[1]) == "--help")) {
-    std::cout << kUsage;
-    return 0;
-  }
-  if (argc != 2 || argv[1][0] == '-') {
-    std::cerr << "tarn merge: " << (argc < 2 ? "no batch directory" : "takes one batch directory") << "\n" << kUsage;
-    return 2;
-  }
-  std::string dir = argv[1];
+  std::string dir;
+  int status = 0;
+  if (!parseArgs(argc, argv, dir, status)) return status;
   while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
   // Files that are not what they should be are reported here, once each, not by the library's stack dump.
   H5Eset_auto2(H5E_DEFAULT, nullptr, nullptr);

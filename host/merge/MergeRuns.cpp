@@ -7,6 +7,7 @@
 #include <cctype>
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <sstream>
@@ -14,6 +15,7 @@
 #include <nlohmann/json.hpp>
 
 #include "Merge.h"
+#include "RunRecord.h"
 
 namespace merge {
 
@@ -28,8 +30,8 @@ long long trailingNumber(const std::string& text, size_t end, size_t& begin) {
 }
 
 bool isDirectory(const std::string& path) {
-  struct stat st;
-  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+  std::error_code error;
+  return std::filesystem::is_directory(path, error);
 }
 
 // The run's status, or false with `why` when it has none that says it finished.
@@ -43,21 +45,11 @@ bool readStatus(const std::string& dir, const std::string& name, Run& run, std::
   std::stringstream text;
   text << in.rdbuf();
   const nlohmann::json status = nlohmann::json::parse(text.str(), nullptr, false);
-  if (status.is_discarded() || !status.is_object()) {
-    why = "status.json is not a JSON object";
-    return false;
-  }
-  const auto state = status.find("state");
-  const auto index = status.find("index");
-  if (state == status.end() || !state->is_string() || index == status.end() || !index->is_number_integer()) {
-    why = "status.json has no state or index";
-    return false;
-  }
-  if (*state != "done") {
-    why = "state " + state->get<std::string>();
-    const auto reason = status.find("reason");
-    if (reason != status.end() && reason->is_string() && !reason->get<std::string>().empty())
-      why += ": " + reason->get<std::string>();
+  RunRecord record;
+  if (!fromJson(status, record, why)) return false;
+  if (record.state != RunState::Done) {
+    why = std::string("state ") + stateName(record.state);
+    if (!record.reason.empty()) why += ": " + record.reason;
     return false;
   }
   const auto recorded = status.find("name");
@@ -65,10 +57,9 @@ bool readStatus(const std::string& dir, const std::string& name, Run& run, std::
     why = "status.json names another run (" + recorded->dump() + ")";
     return false;
   }
-  const auto file = status.find("run");
   run.name = name;
-  run.file = file != status.end() && file->is_string() ? file->get<std::string>() : std::string();
-  run.index = index->get<long long>();
+  run.file = record.run;
+  run.index = record.index;
   numbersOfName(name, run.number, run.subrun);
   return true;
 }

@@ -14,7 +14,11 @@ using nlohmann::json;
 
 bool writeFileAtomically(const std::string& path, const std::string& text, std::string& error,
                          bool durable) {
-  const std::string temporary = path + ".tmp." + std::to_string(::getpid());
+  // Hidden, as every result file's temporary is: a reader listing the directory
+  // (`tarn merge`) passes it by.
+  const size_t slash = path.rfind('/');
+  const std::string temporary = path.substr(0, slash + 1) + "." + path.substr(slash + 1) + "." +
+                                std::to_string(::getpid()) + ".tmp";
   int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (fd < 0) {
     error = "cannot write " + temporary + ": " + std::strerror(errno);
@@ -84,18 +88,18 @@ bool readManifest(const std::string& dir, Batch& batch, std::string& error) {
   return true;
 }
 
-json readStatus(const Batch& batch, const BatchRun& run) {
-  json s = readJson(runDirectory(batch, run) + "/status.json");
-  return s.is_object() ? s : json();
+bool readStatus(const Batch& batch, const BatchRun& run, RunRecord& record) {
+  std::string why;
+  return fromJson(readJson(runDirectory(batch, run) + "/status.json"), record, why);
 }
 
-bool writeStatus(const Batch& batch, const BatchRun& run, const json& status) {
+bool writeStatus(const Batch& batch, const BatchRun& run, const RunRecord& record) {
   std::string error;
   // Not synced: the rename keeps a half record from ever being read, and the
   // run's results were synced by their writers before it. A record lost with
   // the machine only means the run is done again. A sync would cost each run
   // about as much as the rest of the batch's own work.
-  if (writeFileAtomically(runDirectory(batch, run) + "/status.json", status.dump() + "\n", error,
+  if (writeFileAtomically(runDirectory(batch, run) + "/status.json", toJson(record).dump() + "\n", error,
                           false))
     return true;
   std::fprintf(stderr, "tarn batch: %s\n", error.c_str());

@@ -18,8 +18,9 @@
 
 #include "Batch.h"
 #include "BatchProgress.h"
+#include "ExecutablePath.h"
+#include "StopSignals.h"
 
-using nlohmann::json;
 using Clock = std::chrono::steady_clock;
 
 namespace {
@@ -34,10 +35,13 @@ bool makeDirectory(const std::string& path) {
   return ::mkdir(path.c_str(), 0755) == 0 || errno == EEXIST;
 }
 
-json baseStatus(const BatchRun& run, const std::string& state) {
-  return {{"run", run.run}, {"name", run.name}, {"index", run.index}, {"state", state},
-          {"exit", 0},      {"signal", 0},      {"seconds", 0.0},     {"cpu_seconds", 0.0},
-          {"max_rss_kib", 0}, {"events", 0},    {"reason", ""}};
+RunRecord baseStatus(const BatchRun& run, RunState state) {
+  RunRecord r;
+  r.run = run.run;
+  r.name = run.name;
+  r.index = run.index;
+  r.state = state;
+  return r;
 }
 
 char hostName[256];
@@ -81,10 +85,7 @@ pid_t startRun(const Batch& batch, const BatchRun& run, int countsFd, std::strin
     ::setpgid(0, 0);
     // Interrupts stay held: `tarn run` takes them when its watcher starts, so
     // one that comes early still stops the run cleanly rather than ending it.
-    sigset_t held;
-    sigemptyset(&held);
-    sigaddset(&held, SIGINT);
-    sigaddset(&held, SIGTERM);
+    const sigset_t held = stopSignals();
     ::sigprocmask(SIG_SETMASK, &held, nullptr);
     int in = ::open("/dev/null", O_RDONLY);
     ::dup2(in, 0);
@@ -117,50 +118,44 @@ std::string lastLine(const std::string& path) {
   return last;
 }
 
-json finishedStatus(const Batch& batch, const BatchRun& run, int wstatus, const rusage& use,
-                    double seconds, uint64_t events, bool interruptSent) {
-  const int exitCode = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 0;
-  const int signal = WIFSIGNALED(wstatus) ? WTERMSIG(wstatus) : 0;
-  const bool stopped = interruptSent && (exitCode == 130 || exitCode == 143 || signal == SIGINT ||
-                                         signal == SIGTERM);
-  std::string state = !signal && exitCode == 0 ? "done" : stopped ? "interrupted" : "failed";
-  json s = baseStatus(run, state);
-  s["exit"] = exitCode;
-  s["signal"] = signal;
-  s["seconds"] = seconds;
-  s["cpu_seconds"] = use.ru_utime.tv_sec + use.ru_stime.tv_sec +
-                     (use.ru_utime.tv_usec + use.ru_stime.tv_usec) / 1e6;
-  s["max_rss_kib"] = use.ru_maxrss;
-  s["events"] = events;
-  s["host"] = hostName;
-  if (state == "failed") {
-    std::string why = signal ? std::string("ended by signal ") + std::to_string(signal) + " (" +
-                                   strsignal(signal) + ")"
-                             : "exit status " + std::to_string(exitCode);
+RunRecord finishedStatus(const Batch& batch, const BatchRun& run, int wstatus, const rusage& use,
+                         double seconds, uint64_t events, bool interruptSent) {
+  RunRecord s = baseStatus(run, endedState(wstatus, interruptSent));
+  s.exit = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 0;
+  s.signal = WIFSIGNALED(wstatus) ? WTERMSIG(wstatus) : 0;
+  s.seconds = seconds;
+  s.cpuSeconds = use.ru_utime.tv_sec + use.ru_stime.tv_sec +
+                 (use.ru_utime.tv_usec + use.ru_stime.tv_usec) / 1e6;
+  s.maxRssKib = use.ru_maxrss;
+  s.events = events;
+  s.host = hostName;
+  if (s.state == RunState::Failed) {
+    std::string why = s.signal ? std::string("ended by signal ") + std::to_string(s.signal) + " (" +
+                                     strsignal(s.signal) + ")"
+                               : "exit status " + std::to_string(s.exit);
     std::string last = lastLine(runDirectory(batch, run) + "/stderr");
-    s["reason"] = last.empty() ? why : why + ": " + last;
-  } else if (state == "interrupted") {
-    s["reason"] = "interrupted";
+    s.reason = last.empty() ? why : why + ": " + last;
+  } else if (s.state == RunState::Interrupted) {
+    s.reason = "interrupted";
+  } else {
+    s.inputs = runInputs(batch, run);
   }
-  if (state == "done") s["inputs"] = runInputs(batch, run);
   return s;
 }
 
 }  // namespace
 
 std::string tarnExecutable() {
-  char path[PATH_MAX];
-  ssize_t n = ::readlink("/proc/self/exe", path, sizeof path - 1);
-  return n > 0 ? std::string(path, static_cast<size_t>(n)) : std::string("tarn");
+  const std::string self = executablePath();
+  return self.empty() ? std::string("tarn") : self;
 }
 
 std::vector<int> runsToDo(const Batch& batch, bool force) {
   std::vector<int> todo;
   for (const BatchRun& r : batch.runs) {
     if (!force) {
-      json s = readStatus(batch, r);
-      if (!s.is_null() && s.value("state", "") == "done" && s.contains("inputs") &&
-          s["inputs"] == runInputs(batch, r))
+      RunRecord s;
+      if (readStatus(batch, r, s) && s.state == RunState::Done && s.inputs == runInputs(batch, r))
         continue;
     }
     todo.push_back(r.index);
@@ -170,10 +165,7 @@ std::vector<int> runsToDo(const Batch& batch, bool force) {
 
 bool runLocally(const Batch& batch, const std::vector<int>& todo, const LocalOptions& options) {
   ::gethostname(hostName, sizeof hostName - 1);
-  sigset_t set;
-  sigemptyset(&set);
-  sigaddset(&set, SIGINT);
-  sigaddset(&set, SIGTERM);
+  sigset_t set = stopSignals();
   sigaddset(&set, SIGCHLD);
   ::sigprocmask(SIG_BLOCK, &set, nullptr);
 
@@ -182,10 +174,7 @@ bool runLocally(const Batch& batch, const std::vector<int>& todo, const LocalOpt
   std::map<pid_t, Child> running;
   size_t next = 0;
   int interrupts = 0;
-  sigset_t stops;
-  sigemptyset(&stops);
-  sigaddset(&stops, SIGINT);
-  sigaddset(&stops, SIGTERM);
+  const sigset_t stops = stopSignals();
   auto interrupt = [&] {
     // The first interrupt stops each run cleanly; a second makes them quit at once.
     ++interrupts;
@@ -200,7 +189,7 @@ bool runLocally(const Batch& batch, const std::vector<int>& todo, const LocalOpt
     if (!interrupts && next < todo.size() && ::sigtimedwait(&stops, nullptr, &now) > 0) interrupt();
     while (!interrupts && next < todo.size() && static_cast<int>(running.size()) < options.jobs) {
       const BatchRun& run = batch.runs[todo[next++]];
-      json status = baseStatus(run, "failed");
+      RunRecord status = baseStatus(run, RunState::Failed);
       std::string error;
       if (!makeDirectory(batch.out + "/" + run.name)) {
         error = "cannot make " + runDirectory(batch, run) + ": " + std::strerror(errno);
@@ -210,9 +199,9 @@ bool runLocally(const Batch& batch, const std::vector<int>& todo, const LocalOpt
         error = "cannot write the list of its files: " + error;
       } else {
         // No status of an earlier run may vouch for this one while it goes.
-        json going = baseStatus(run, "running");
-        going["host"] = hostName;
-        going["pid"] = ::getpid();
+        RunRecord going = baseStatus(run, RunState::Running);
+        going.host = hostName;
+        going.pid = ::getpid();
         writeStatus(batch, run, going);
         int fd = ::memfd_create("tarn-batch-count", MFD_CLOEXEC);
         pid_t pid = fd < 0 ? -1 : startRun(batch, run, fd, error);
@@ -224,7 +213,7 @@ bool runLocally(const Batch& batch, const std::vector<int>& todo, const LocalOpt
         if (fd >= 0) ::close(fd);
         else error = std::string("cannot make a counter: ") + std::strerror(errno);
       }
-      status["reason"] = error;
+      status.reason = error;
       writeStatus(batch, run, status);
       progress.finished(run.index, "failed");
     }
@@ -240,12 +229,12 @@ bool runLocally(const Batch& batch, const std::vector<int>& todo, const LocalOpt
       if (c == running.end()) continue;
       const BatchRun& run = batch.runs[c->second.index];
       const double seconds = std::chrono::duration<double>(Clock::now() - c->second.started).count();
-      json status = finishedStatus(batch, run, wstatus, use, seconds, readCount(c->second.countsFd),
+      RunRecord status = finishedStatus(batch, run, wstatus, use, seconds, readCount(c->second.countsFd),
                                    interrupts > 0);
       ::close(c->second.countsFd);
       running.erase(c);
       writeStatus(batch, run, status);
-      progress.finished(run.index, status["state"].get<std::string>());
+      progress.finished(run.index, stateName(status.state));
     }
     std::map<int, uint64_t> events;
     for (const auto& c : running) events[c.second.index] = readCount(c.second.countsFd);

@@ -10,13 +10,12 @@
 
 #include "Batch.h"
 
-using nlohmann::json;
 
 int summarise(const Batch& batch, int skipped) {
   int done = 0, failed = 0, interrupted = 0, notRun = 0;
   for (const BatchRun& r : batch.runs) {
-    json s = readStatus(batch, r);
-    const std::string state = s.is_null() ? "" : s.value("state", "");
+    RunRecord s;
+    const std::string state = readStatus(batch, r, s) ? stateName(s.state) : "";
     if (state == "done") {
       ++done;
     } else if (state == "interrupted") {
@@ -26,7 +25,7 @@ int summarise(const Batch& batch, int skipped) {
       ++failed;
       const std::string log = runDirectory(batch, r) + "/stderr";
       std::fprintf(stderr, "tarn batch: %s: failed: %s%s\n", r.name.c_str(),
-                   s.value("reason", "").c_str(),
+                   s.reason.c_str(),
                    ::access(log.c_str(), F_OK) == 0 ? (" (see " + log + ")").c_str() : "");
     } else {
       ++notRun;
@@ -44,12 +43,11 @@ int summarise(const Batch& batch, int skipped) {
 
 // A run recorded as going whose batch, on this machine, is gone: killed
 // before it could say how the run ended.
-static bool lost(const json& s) {
+static bool lost(const RunRecord& s) {
   char host[256] = "";
   ::gethostname(host, sizeof host - 1);
-  const long pid = s.value("pid", 0L);
-  return s.value("state", "") == "running" && s.value("host", "") == host && pid > 0 &&
-         ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH;
+  return s.state == RunState::Running && s.host == host && s.pid > 0 &&
+         ::kill(static_cast<pid_t>(s.pid), 0) != 0 && errno == ESRCH;
 }
 
 int printStatusTable(const std::string& dir) {
@@ -70,14 +68,13 @@ int printStatusTable(const std::string& dir) {
               "SECONDS", "PEAK MiB", "REASON");
   std::map<std::string, int> counts;
   for (const BatchRun& r : batch.runs) {
-    json s = readStatus(batch, r);
-    const std::string state = s.is_null() ? "pending" : lost(s) ? "lost" : s.value("state", "?");
+    RunRecord s;  // a run without a record shows zeros
+    const bool recorded = readStatus(batch, r, s);
+    const std::string state = !recorded ? "pending" : lost(s) ? "lost" : stateName(s.state);
     ++counts[state];
     std::printf("%-*s  %-11s  %10llu  %9.1f  %9.1f  %s\n", static_cast<int>(width), r.name.c_str(),
-                state.c_str(), s.is_null() ? 0ull : s.value("events", 0ull),
-                s.is_null() ? 0.0 : s.value("seconds", 0.0),
-                s.is_null() ? 0.0 : s.value("max_rss_kib", 0.0) / 1024.0,
-                s.is_null() ? "" : s.value("reason", "").c_str());
+                state.c_str(), static_cast<unsigned long long>(s.events), s.seconds,
+                s.maxRssKib / 1024.0, s.reason.c_str());
   }
   std::printf("%zu runs:", batch.runs.size());
   const char* sep = " ";

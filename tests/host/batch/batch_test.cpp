@@ -315,6 +315,38 @@ TEST_F(TarnBatch, RunsAreFoundAsRunFileFindsThem) {
   EXPECT_NE(table.find(why), std::string::npos) << table;
 }
 
+// Slurm's part without a cluster: an sbatch on PATH that answers as sbatch
+// --parsable does and runs each task of the array the script asks for.
+TEST_F(TarnBatch, TheArrayJobRunsEachRunAsATaskOfTheScript) {
+  const std::string bin = dir.path() + "/bin";
+  ::mkdir(bin.c_str(), 0755);
+  dir.write("bin/sbatch",
+            "#!/bin/sh\n"
+            "echo \"$@\" > " + dir.path() + "/sbatch.args\n"
+            "for script; do :; done\n"
+            "echo 4242\n"
+            "for t in $(sed -n 's/^#SBATCH --array=//p' \"$script\" | sed 's/%.*//' | tr , ' '); do\n"
+            "  SLURM_ARRAY_TASK_ID=$t sh \"$script\" >/dev/null 2>&1\n"
+            "done\n");
+  ::chmod((bin + "/sbatch").c_str(), 0755);
+  makeRun(dir.path() + "/run00001.mid", 20);
+  makeRun(dir.path() + "/run00002.mid", 30);
+  const std::string path = std::getenv("PATH") ? std::getenv("PATH") : "/usr/bin:/bin";
+  ::setenv("PATH", (bin + ":" + path).c_str(), 1);
+  auto r = runTarn(args({dir.path() + "/run00001.mid", dir.path() + "/run00002.mid"},
+                        {"--slurm", "-j1", "--", "--partition=short"}));
+  ::setenv("PATH", path.c_str(), 1);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.err.find("submitted Slurm job 4242: 2 run(s)"), std::string::npos) << r.err;
+  EXPECT_EQ(tarntest::contentOf(dir.path() + "/sbatch.args"),
+            "--parsable --partition=short " + out + "/batch.sbatch\n");
+  EXPECT_NE(tarntest::contentOf(out + "/batch.sbatch").find("#SBATCH --array=0,1%1\n"), std::string::npos);
+  for (const char* name : {"run00001", "run00002"}) {
+    EXPECT_EQ(status(out, name).value("state", ""), "done") << name;
+    EXPECT_TRUE(std::ifstream(out + "/" + name + "/" + name + ".h5").good()) << name;
+  }
+}
+
 TEST(BatchProgressMapping, TheFurthestWindowOfTheRunFileIsHowFarItWasRead) {
   tarntest::TempDir dir;
   const std::string file = dir.write("run.mid", std::string(3 * 65536, 'x'));

@@ -20,6 +20,23 @@ bool exists(const std::string& path) { return std::ifstream(path).good(); }
 
 int shell(const std::string& command) { return std::system(command.c_str()); }
 
+// A Histogrammer table with each finite edge doubled: the same rows and counts
+// over other bins.
+std::string edgesDoubled(const std::string& table) {
+  std::istringstream in(table);
+  std::string line, out;
+  std::getline(in, line);
+  out = line + "\n";
+  while (std::getline(in, line)) {
+    const size_t a = line.find(','), b = line.find(',', a + 1);
+    auto twice = [](const std::string& x) {
+      return x.find_first_of("in") != std::string::npos ? x : std::to_string(2 * std::stod(x));
+    };
+    out += twice(line.substr(0, a)) + "," + twice(line.substr(a + 1, b - a - 1)) + line.substr(b) + "\n";
+  }
+  return out;
+}
+
 const char* const kProperties[] = {"ADCChannel", "ADCValue", "TDCChannel", "TDCValue"};
 
 class Merge : public ::testing::Test {
@@ -138,6 +155,8 @@ TEST_F(Merge, DamagedAndForeignFilesAreNamedAndNeverSummed) {
   spit(bad + "/run00004/run00004_ADCChannel.csv", "low,high\n0,1\n");
   spit(bad + "/run00004/spectra.h5", "not HDF5\n");
   spit(bad + "/run00004/run00004_TDCChannel.csv", "low,high,count\n-inf,0,0\n0,8,5\n8,16,6\n16,inf,0\n");
+  // ...and one of as many bins as run00001's, each twice as wide.
+  spit(bad + "/run00004/run00004_TDCValue.csv", edgesDoubled(tarntest::contentOf(one + "TDCValue.csv")));
   status(bad, 3, "run00004", "done");
   // run00005 failed: its files are not even looked at.
   spit(bad + "/run00005/run00005_ADCValue.csv", "garbage");
@@ -156,12 +175,61 @@ TEST_F(Merge, DamagedAndForeignFilesAreNamedAndNeverSummed) {
   EXPECT_NE(r.err.find(one + "TDCChannel.csv and " + bad + "/run00004/run00004_TDCChannel.csv have different binnings"),
             std::string::npos)
       << r.err;
+  EXPECT_NE(r.err.find(one + "TDCValue.csv and " + bad + "/run00004/run00004_TDCValue.csv have different binnings"),
+            std::string::npos)
+      << r.err;
   EXPECT_FALSE(exists(bad + "/merged/all_TDCChannel.csv"));
   EXPECT_FALSE(exists(bad + "/merged/all_TDCChannel.png"));
   // What was merged holds the two good runs only.
-  for (const char* p : {"ADCChannel", "ADCValue", "TDCValue"})
+  EXPECT_FALSE(exists(bad + "/merged/all_TDCValue.csv"));
+  for (const char* p : {"ADCChannel", "ADCValue"})
     EXPECT_EQ(tarntest::contentOf(bad + "/merged/all_" + p + ".csv"), tarntest::contentOf(dir->path() + "/long/long_" + p + ".csv")) << p;
   EXPECT_NE(r.out.find(bad + "/merged/spectra.h5: 2 runs, 500 events"), std::string::npos) << r.out;
+}
+
+// Lists of lists (string lists, SHORT_VV) of two runs, written the way the
+// HDF5 writer lays them out: the merged offsets point into the joined levels.
+const char kListsOfLists[] = R"(
+import sys, h5py, numpy
+def write(path, run, events, lists):
+    with h5py.File(path, "w") as f:
+        f.attrs["events"] = numpy.int64(events)
+        f.attrs["run_number"] = numpy.int64(run)
+        g = f.create_group("Names")
+        g.attrs["tarn_type"] = numpy.int64(7)
+        g.attrs["type"] = "SHORT_VV"
+        inner = [0]; outer = [0]; values = []
+        for entry in lists:
+            for l in entry:
+                values += l; inner.append(len(values))
+            outer.append(len(inner) - 1)
+        g["event"] = numpy.arange(len(lists), dtype=numpy.int64)
+        g["values"] = numpy.array(values, dtype=numpy.int16)
+        g["offsets"] = numpy.array(outer, dtype=numpy.int64)
+        g["inner_offsets"] = numpy.array(inner, dtype=numpy.int64)
+if sys.argv[1] == "write":
+    write(sys.argv[2], 1, 2, [[[1, 2], [3]], [[4]]])
+    write(sys.argv[3], 2, 1, [[[5], [6, 7]]])
+else:
+    g = h5py.File(sys.argv[2])["Names"]
+    assert list(g["values"][:]) == [1, 2, 3, 4, 5, 6, 7], g["values"][:]
+    assert list(g["inner_offsets"][:]) == [0, 2, 3, 4, 5, 7], g["inner_offsets"][:]
+    assert list(g["offsets"][:]) == [0, 2, 3, 5], g["offsets"][:]
+    assert list(g["event"][:]) == [0, 1, 2] and list(g["run"][:]) == [1, 1, 2]
+)";
+
+TEST_F(Merge, ListsOfListsKeepTheirInnerOffsets) {
+  if (!haveH5py()) GTEST_SKIP() << "/usr/bin/python3 has no h5py";
+  const std::string lists = dir->path() + "/lists";
+  ASSERT_EQ(shell("mkdir -p " + lists + "/run00001 " + lists + "/run00002"), 0);
+  status(lists, 0, "run00001", "done");
+  status(lists, 1, "run00002", "done");
+  dir->write("lists.py", kListsOfLists);
+  const std::string script = "/usr/bin/python3 " + dir->path() + "/lists.py ";
+  ASSERT_EQ(shell(script + "write " + lists + "/run00001/names.h5 " + lists + "/run00002/names.h5"), 0);
+  auto r = runTarn({"merge", lists});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(shell(script + "check " + lists + "/merged/names.h5"), 0);
 }
 
 TEST_F(Merge, AFailedWriteIsNamedWithTheReasonAndFails) {

@@ -8,6 +8,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "RunRecord.h"
+
 struct BatchRun {
   int index = 0;
   std::string run;    // the run file as given
@@ -62,9 +64,9 @@ bool writeFileAtomically(const std::string& path, const std::string& text, std::
                          bool durable = true);
 bool writeManifest(const Batch& batch, std::string& error);
 bool readManifest(const std::string& dir, Batch& batch, std::string& error);
-// DIR/NAME/status.json as an object; a null json when missing or unreadable.
-nlohmann::json readStatus(const Batch& batch, const BatchRun& run);
-bool writeStatus(const Batch& batch, const BatchRun& run, const nlohmann::json& status);
+// DIR/NAME/status.json; false when it is missing or no record.
+bool readStatus(const Batch& batch, const BatchRun& run, RunRecord& record);
+bool writeStatus(const Batch& batch, const BatchRun& run, const RunRecord& record);
 
 // --- running (BatchLocal.cpp) ---
 
@@ -90,6 +92,14 @@ int summarise(const Batch& batch, int skipped);
 int printStatusTable(const std::string& dir);
 
 // --- Slurm (BatchSlurm.cpp) ---
+
+// `s` as one word of the shell, whatever it holds.
+std::string shellQuoted(const std::string& s);
+// Slurm's --array value for the runs `todo`, at most `jobs` at once (0: no limit).
+std::string arraySpec(const std::vector<int>& todo, int jobs);
+// The job script of the array: each task `tarn batch --task K` run by `tarn`.
+std::string slurmScript(const Batch& batch, const std::vector<int>& todo, int jobs,
+                        const std::string& tarn);
 
 // Writes DIR/batch.sbatch for `todo`, at most `jobs` at once (0: no limit),
 // and submits it with sbatch and `extra`.

@@ -1,0 +1,155 @@
+#include "Hdf5RunFile.h"
+
+#include "Hdf5Column.h"
+#include "Hdf5Layout.h"
+
+namespace merge {
+
+namespace {
+
+using h5out::Handle;
+
+// The length of the 1-D dataset `name` of `group`; -1 when there is none.
+long long lengthOf(hid_t group, const char* name) {
+  if (H5Lexists(group, name, H5P_DEFAULT) <= 0) return -1;
+  Handle d(H5Dopen2(group, name, H5P_DEFAULT), H5Dclose);
+  Handle space(d >= 0 ? H5Dget_space(d) : -1, H5Sclose);
+  hsize_t n = 0;
+  if (space < 0 || H5Sget_simple_extent_ndims(space) != 1 || H5Sget_simple_extent_dims(space, &n, nullptr) != 1)
+    return -1;
+  return static_cast<long long>(n);
+}
+
+bool isInt64(hid_t group, const char* name) {
+  Handle d(H5Dopen2(group, name, H5P_DEFAULT), H5Dclose);
+  Handle t(d >= 0 ? H5Dget_type(d) : -1, H5Tclose);
+  return t >= 0 && H5Tequal(t, H5T_NATIVE_INT64) > 0;
+}
+
+// Element k of the int64 dataset `name`, or -1 when it cannot be read.
+int64_t elementOf(hid_t group, const char* name, hsize_t k) {
+  Handle d(H5Dopen2(group, name, H5P_DEFAULT), H5Dclose);
+  Handle file(d >= 0 ? H5Dget_space(d) : -1, H5Sclose);
+  const hsize_t one = 1;
+  Handle memory(H5Screate_simple(1, &one, nullptr), H5Sclose);
+  int64_t v = -1;
+  if (file < 0 || H5Sselect_hyperslab(file, H5S_SELECT_SET, &k, nullptr, &one, nullptr) < 0 ||
+      H5Dread(d, H5T_NATIVE_INT64, memory, file, H5P_DEFAULT, &v) < 0)
+    return -1;
+  return v;
+}
+
+bool readInt64Attribute(hid_t object, const char* name, int64_t& v) {
+  if (H5Aexists(object, name) <= 0) return false;
+  Handle a(H5Aopen(object, name, H5P_DEFAULT), H5Aclose);
+  Handle space(a >= 0 ? H5Aget_space(a) : -1, H5Sclose);
+  Handle type(a >= 0 ? H5Aget_type(a) : -1, H5Tclose);
+  return space >= 0 && H5Sget_simple_extent_type(space) == H5S_SCALAR && H5Tget_class(type) == H5T_INTEGER &&
+         H5Aread(a, H5T_NATIVE_INT64, &v) >= 0;
+}
+
+bool readStringAttribute(hid_t object, const char* name, std::string& v) {
+  if (H5Aexists(object, name) <= 0) return false;
+  Handle a(H5Aopen(object, name, H5P_DEFAULT), H5Aclose);
+  Handle type(a >= 0 ? H5Aget_type(a) : -1, H5Tclose);
+  if (type < 0 || H5Tget_class(type) != H5T_STRING || H5Tis_variable_str(type) <= 0) return false;
+  Handle memory(H5Tcopy(H5T_C_S1), H5Tclose);
+  char* text = nullptr;
+  if (H5Tset_size(memory, H5T_VARIABLE) < 0 || H5Tset_cset(memory, H5Tget_cset(type)) < 0 ||
+      H5Aread(a, memory, &text) < 0)
+    return false;
+  v = text ? text : "";
+  H5free_memory(text);
+  return true;
+}
+
+// Checks that `group` is laid out as Hdf5Writer lays out a property; false with `why`.
+bool readPart(hid_t group, int64_t events, Part& p, std::string& why) {
+  if (!readInt64Attribute(group, h5layout::kTarnType, p.tarnType) || !readStringAttribute(group, h5layout::kType, p.typeLabel)) {
+    why = "no tarn_type and type attributes";
+    return false;
+  }
+  p.entries = lengthOf(group, h5layout::kEvent);
+  p.values = lengthOf(group, h5layout::kValues);
+  if (p.entries < 0 || p.values < 0 || !isInt64(group, h5layout::kEvent)) {
+    why = "no 1-D values and int64 event datasets";
+    return false;
+  }
+  const long long offsets = lengthOf(group, h5layout::kOffsets), inner = lengthOf(group, h5layout::kInnerOffsets);
+  p.depth = offsets < 0 ? 0 : inner < 0 ? 1 : 2;
+  if (p.depth == 0 && (inner >= 0 || p.values != p.entries)) {
+    why = "values and event differ in length";
+    return false;
+  }
+  if (p.depth >= 1) {
+    // offsets cut the next level down: values for lists, inner_offsets for lists of lists.
+    const long long below = p.depth == 1 ? p.values : inner - 1;
+    if (offsets != p.entries + 1 || !isInt64(group, h5layout::kOffsets) || elementOf(group, h5layout::kOffsets, 0) != 0 ||
+        elementOf(group, h5layout::kOffsets, hsize_t(offsets - 1)) != below) {
+      why = "offsets do not cut the values of its entries";
+      return false;
+    }
+  }
+  if (p.depth == 2) {
+    if (inner < 1 || !isInt64(group, h5layout::kInnerOffsets) || elementOf(group, h5layout::kInnerOffsets, 0) != 0 ||
+        elementOf(group, h5layout::kInnerOffsets, hsize_t(inner - 1)) != p.values) {
+      why = "inner_offsets do not cut the values";
+      return false;
+    }
+    p.inner = inner - 1;
+  }
+  if (p.entries > 0 && !(elementOf(group, h5layout::kEvent, hsize_t(p.entries - 1)) < events)) {
+    why = "event numbers beyond the file's event count";
+    return false;
+  }
+  return true;
+}
+
+struct Listing {
+  std::map<std::string, Part>* parts;
+  int64_t events;
+  std::string why;
+};
+
+herr_t visitLink(hid_t root, const char* name, const H5L_info_t*, void* data) {
+  Listing& l = *static_cast<Listing*>(data);
+  Handle object(H5Oopen(root, name, H5P_DEFAULT), H5Oclose);
+  if (object < 0 || H5Iget_type(object) != H5I_GROUP) {
+    l.why = std::string(name) + " is not a group";
+    return 1;
+  }
+  const hid_t group = object;
+  Part p;
+  std::string why;
+  if (group < 0 || !readPart(group, l.events, p, why)) {
+    l.why = "group " + std::string(name) + ": " + why;
+    return 1;
+  }
+  (*l.parts)[name] = p;
+  return 0;
+}
+
+}  // namespace
+
+bool readRunFile(const Source& s, RunFile& f, std::string& why) {
+  f.source = &s;
+  Handle file(H5Fopen(s.path.c_str(), H5F_ACC_RDONLY, H5P_DEFAULT), H5Fclose);
+  if (file < 0) {
+    why = "not an HDF5 file, or cut short";
+    return false;
+  }
+  if (!readInt64Attribute(file, h5layout::kEvents, f.events) || f.events < 0) {
+    why = "no events attribute: not written by Hdf5Writer";
+    return false;
+  }
+  if (!readInt64Attribute(file, h5layout::kRunNumber, f.number)) f.number = s.run->number;
+  Listing listing{&f.parts, f.events, ""};
+  if (H5Literate(file, H5_INDEX_NAME, H5_ITER_INC, nullptr, visitLink, &listing) != 0) {
+    why = listing.why.empty() ? "its groups cannot be listed" : listing.why;
+    return false;
+  }
+  return true;
+}
+
+
+}  // namespace merge
