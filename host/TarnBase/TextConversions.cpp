@@ -126,130 +126,131 @@ bool parseIntElement(const std::string& w, int& item) {
 
 }  // namespace
 
-bool TarnBase::deliverText(int input, const std::string& text) {
-  const tarn_type type = inputs[input].type;
-  bool ok = false;
-  auto run = [&](void* value) {
-    inputs[input].setting = text;
-    deliver(input, value);
-    ok = true;
-  };
+namespace {
+
+// The single values' text forms, read by the node's own conversions (a
+// node may override them); `run` hands the parsed value on. False when
+// the text does not parse or the type is none of them.
+template <typename Run>
+bool deliverScalarText(const TarnBase& node, tarn_type type, const std::string& text, Run run) {
   switch (type) {
     case TARN_UINT8:
     case TARN_BITFIELD: {
       uint8_t v = 0;
-      if (parseInt(text, v)) run(&v);
-      break;
+      return parseInt(text, v) && run(&v);
     }
     case TARN_INT8: {
       int8_t v = 0;
-      if (parseInt(text, v)) run(&v);
-      break;
+      return parseInt(text, v) && run(&v);
     }
     case TARN_CHAR: {
       std::string t = trimmed(text);
       char v = t.size() == 1 ? t[0] : 0;
-      if (t.size() == 1) run(&v);
-      break;
+      return t.size() == 1 && run(&v);
     }
     case TARN_UINT16: {
       uint16_t v = 0;
-      if (parseInt(text, v)) run(&v);
-      break;
+      return parseInt(text, v) && run(&v);
     }
     case TARN_SHORT: {
       short v = 0;
-      if (convertToShort(text, v)) run(&v);
-      break;
+      return node.convertToShort(text, v) && run(&v);
     }
     case TARN_UINT32: {
       uint32_t v = 0;
-      if (parseInt(text, v)) run(&v);
-      break;
+      return parseInt(text, v) && run(&v);
     }
     case TARN_INT: {
       int v = 0;
-      if (convertToInt(text, v)) run(&v);
-      break;
+      return node.convertToInt(text, v) && run(&v);
     }
     case TARN_BOOL: {
       bool v = false;
-      if (parseBool(text, v)) run(&v);
-      break;
+      return parseBool(text, v) && run(&v);
     }
     case TARN_FLOAT: {
       float v = 0;
-      if (convertToFloat(text, v)) run(&v);
-      break;
+      return node.convertToFloat(text, v) && run(&v);
     }
     case TARN_DOUBLE: {
       double v = 0;
-      if (convertToDouble(text, v)) run(&v);
-      break;
+      return node.convertToDouble(text, v) && run(&v);
     }
     case TARN_UINT64: {
       uint64_t v = 0;
-      if (parseUnsigned64(text, v)) run(&v);
-      break;
+      return parseUnsigned64(text, v) && run(&v);
     }
     case TARN_CSTRING: {
-      std::vector<char> v = convertToCString(text);
-      run(v.data());
-      break;
+      std::vector<char> v = node.convertToCString(text);
+      return run(v.data());
     }
     case TARN_STRING: {
       std::string v = text;
-      run(&v);
-      break;
+      return run(&v);
     }
+    default:
+      return false;
+  }
+}
+
+bool parseBoolFlag(const std::string& w, char& f) {
+  bool b = false;
+  if (!parseBool(w, b)) return false;
+  f = b;
+  return true;
+}
+
+// The lists' text forms (words apart), as deliverScalarText.
+template <typename Run>
+bool deliverListText(const TarnBase& node, tarn_type type, const std::string& text, Run run) {
+  switch (type) {
     case TARN_SHORT_V: {
       std::vector<short> v;
-      if (convertToShortV(text, v)) run(&v);
-      break;
+      return node.convertToShortV(text, v) && run(&v);
     }
     case TARN_INT_V: {
       std::vector<int> v;
-      if (convertToIntV(text, v)) run(&v);
-      break;
+      return node.convertToIntV(text, v) && run(&v);
     }
     case TARN_UINT64_V: {
       std::vector<uint64_t> v;
-      if (parseList(text, v, parseUnsigned64)) run(&v);
-      break;
+      return parseList(text, v, parseUnsigned64) && run(&v);
     }
     case TARN_BOOL_V: {
-      std::vector<bool> v;
       std::vector<char> flags;
-      if (parseList(text, flags, [](const std::string& w, char& f) {
-            bool b = false;
-            if (!parseBool(w, b)) return false;
-            f = b;
-            return true;
-          })) {
-        v.assign(flags.begin(), flags.end());
-        run(&v);
-      }
-      break;
+      if (!parseList(text, flags, parseBoolFlag)) return false;
+      std::vector<bool> v(flags.begin(), flags.end());
+      return run(&v);
     }
     case TARN_FLOAT_V: {
       std::vector<float> v;
-      if (convertToFloatV(text, v)) run(&v);
-      break;
+      return node.convertToFloatV(text, v) && run(&v);
     }
     case TARN_DOUBLE_V: {
       std::vector<double> v;
-      if (convertToDoubleV(text, v)) run(&v);
-      break;
+      return node.convertToDoubleV(text, v) && run(&v);
     }
     case TARN_STRING_V: {
-      std::vector<std::string> v = convertToStringV(text);
-      run(&v);
-      break;
+      std::vector<std::string> v = node.convertToStringV(text);
+      return run(&v);
     }
-    default:  // objects, strand events and the MIDAS structure types have no text form
-      break;
+    default:
+      return false;
   }
-  return ok;
+}
+
+}  // namespace
+
+bool TarnBase::deliverText(int input, const std::string& text) {
+  auto run = [&](void* value) {
+    inputs[input].setting = text;
+    deliver(input, value);
+    return true;
+  };
+  // Objects, strand events and the MIDAS structure types have no text form:
+  // neither of the two knows them.
+  const tarn_type type = inputs[input].type;
+  return deliverScalarText(*this, type, text, run) || deliverListText(*this, type, text, run);
 }
 
 bool TarnBase::convertToShort(const std::string& t, short& v) const { return parseInt(t, v); }

@@ -58,8 +58,8 @@ nlohmann::json runInputs(const Batch& batch, const BatchRun& run);
 
 // --- the records on disk (BatchRecords.cpp) ---
 
-// Writes `text` to a temporary name beside `path`, then renames it there;
-// `durable`: synced to the disk before the rename.
+// Writes `text` through AtomicFile (a hidden temporary name beside `path`,
+// renamed there); `durable`: synced to the disk before the rename.
 bool writeFileAtomically(const std::string& path, const std::string& text, std::string& error,
                          bool durable = true);
 bool writeManifest(const Batch& batch, std::string& error);

@@ -170,6 +170,44 @@ struct BankTally {
   size_t smallest = SIZE_MAX, largest = 0;
 };
 
+// What --summary prints: the events of each id, the banks of each name and
+// the span of the events' times.
+struct RunSummary {
+  long events = 0;
+  std::map<uint16_t, long> perId;
+  std::map<std::string, BankTally> perBank;
+  uint32_t firstTime = 0, lastTime = 0;
+
+  void add(TMidasEvent& event, const std::set<std::string>& only) {
+    ++events;
+    ++perId[event.GetEventId()];
+    if (events == 1) firstTime = event.GetTimeStamp();
+    lastTime = event.GetTimeStamp();
+    if (isTextEvent(event.GetEventId())) return;
+    for (const Bank& b : banksOf(event)) {
+      if (!only.empty() && !only.count(b.name)) continue;
+      BankTally& t = perBank[escaped(b.name.data(), 4)];
+      ++t.count;
+      t.bytes += b.size;
+      t.smallest = std::min(t.smallest, b.size);
+      t.largest = std::max(t.largest, b.size);
+    }
+  }
+
+  void print(const std::string& file) const {
+    std::printf("%s: %ld events\n", file.c_str(), events);
+    for (const auto& e : perId) std::printf("  id 0x%04x  %ld events\n", e.first, e.second);
+    for (const auto& b : perBank)
+      std::printf("  bank %s  %ld banks, %llu bytes, %zu to %zu bytes each\n", b.first.c_str(), b.second.count,
+                  b.second.bytes, b.second.smallest, b.second.largest);
+    if (events == 0) return;
+    const long span = long(lastTime) - long(firstTime);
+    std::printf("  time %s to %s, %ld s", utcTime(firstTime).c_str(), utcTime(lastTime).c_str(), span);
+    if (span > 0) std::printf(", %.3g events/s", double(events) / double(span));
+    std::printf("\n");
+  }
+};
+
 struct DumpOptions {
   std::string run;
   long limit = -1, id = -1;
@@ -233,58 +271,28 @@ int dumpCommand(int argc, char** argv) {
   // argv[0] stands for the subcommand's own name, as getopt_long expects.
   const int parsed = parseDumpOptions(argc + 1, argv - 1, o);
   if (parsed >= 0) return parsed;
-  const std::string& run = o.run;
-  const long limit = o.limit, id = o.id;
-  const bool summary = o.summary;
-  const std::set<std::string>& only = o.only;
-  const std::string file = findRunFile(run);
+  const std::string file = findRunFile(o.run);
   TRunFile reader;
   if (file.empty() || !reader.Open(file.c_str())) {
-    std::fprintf(stderr, "tarn dump: no such run: %s\n", run.c_str());
+    std::fprintf(stderr, "tarn dump: no such run: %s\n", o.run.c_str());
     return 1;
   }
 
   TMidasEvent event;
   long read = 0, shown = 0;
-  std::map<uint16_t, long> perId;
-  std::map<std::string, BankTally> perBank;
-  uint32_t firstTime = 0, lastTime = 0;
-  while ((limit < 0 || shown < limit) && reader.ReadInPlace(&event)) {
+  RunSummary summary;
+  while ((o.limit < 0 || shown < o.limit) && reader.ReadInPlace(&event)) {
     ++read;
-    if (id >= 0 && event.GetEventId() != id) continue;
+    if (o.id >= 0 && event.GetEventId() != o.id) continue;
     ++shown;
-    if (!summary) {
-      printEvent(event, read - 1, only);
-      continue;
-    }
-    ++perId[event.GetEventId()];
-    if (shown == 1) firstTime = event.GetTimeStamp();
-    lastTime = event.GetTimeStamp();
-    if (isTextEvent(event.GetEventId())) continue;
-    for (const Bank& b : banksOf(event)) {
-      if (!only.empty() && !only.count(b.name)) continue;
-      BankTally& t = perBank[escaped(b.name.data(), 4)];
-      ++t.count;
-      t.bytes += b.size;
-      t.smallest = std::min(t.smallest, b.size);
-      t.largest = std::max(t.largest, b.size);
-    }
+    if (o.summary)
+      summary.add(event, o.only);
+    else
+      printEvent(event, read - 1, o.only);
   }
-  if (summary) {
-    std::printf("%s: %ld events\n", file.c_str(), shown);
-    for (const auto& e : perId) std::printf("  id 0x%04x  %ld events\n", e.first, e.second);
-    for (const auto& b : perBank)
-      std::printf("  bank %s  %ld banks, %llu bytes, %zu to %zu bytes each\n", b.first.c_str(), b.second.count,
-                  b.second.bytes, b.second.smallest, b.second.largest);
-    if (shown > 0) {
-      const long span = long(lastTime) - long(firstTime);
-      std::printf("  time %s to %s, %ld s", utcTime(firstTime).c_str(), utcTime(lastTime).c_str(), span);
-      if (span > 0) std::printf(", %.3g events/s", double(shown) / double(span));
-      std::printf("\n");
-    }
-  }
+  if (o.summary) summary.print(file);
   std::fflush(stdout);
-  if (reader.GetLastErrno() != 0 && (limit < 0 || shown < limit)) {
+  if (reader.GetLastErrno() != 0 && (o.limit < 0 || shown < o.limit)) {
     std::fprintf(stderr, "tarn dump: %s: %s after %ld events\n", file.c_str(), reader.GetLastError(), read);
     return 1;
   }

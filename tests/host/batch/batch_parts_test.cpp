@@ -10,6 +10,9 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -129,4 +132,48 @@ TEST(BatchRuns, NamesAndWordsOfEachRun) {
   ASSERT_EQ(runs.size(), 2u);
   EXPECT_EQ(runs[0].files, (std::vector<std::string>{"b/run00010sub0001.mid.gz", "a/run00010sub0002.mid"}));
   EXPECT_FALSE(groupSubruns({"run00010sub0001.mid", "x/run00010sub0001.mid.gz"}, runs, error));
+}
+
+// Links planted where a record's temporary file could be guessed (the names a
+// writer keyed by process id would use) must never be followed: the files
+// they point to, outside the batch's directory, stay as they were.
+TEST(BatchRecord, LinksAtGuessableTemporaryNamesAreNeverFollowed) {
+  const std::string dir = scratch("links"), outside = scratch("outside");
+  Batch batch;
+  batch.out = dir + "/out";
+  BatchRun run;
+  run.name = run.run = "run00007";
+  batch.runs = {run};
+  std::filesystem::create_directories(batch.out + "/run00007");
+  const std::string pid = std::to_string(::getpid());
+  std::vector<std::string> planted;
+  for (const std::string& record : {std::string("batch.json"), std::string("run00007/status.json")}) {
+    const size_t slash = record.rfind('/') + 1;
+    const std::string in = record.substr(0, slash), name = record.substr(slash);
+    for (const std::string& temp : {name + ".tmp." + pid, "." + name + "." + pid + ".tmp",
+                                    "." + name + ".000000.tmp", "." + name + ".XXXXXX.tmp"}) {
+      const std::string target = outside + "/" + std::to_string(planted.size());
+      std::ofstream(target) << "keep";
+      ASSERT_EQ(::symlink(target.c_str(), (batch.out + "/" + in + temp).c_str()), 0);
+      planted.push_back(target);
+    }
+  }
+  std::string error;
+  ASSERT_TRUE(writeManifest(batch, error)) << error;
+  RunRecord record;
+  record.name = "run00007";
+  ASSERT_TRUE(writeStatus(batch, batch.runs[0], record));
+
+  for (const std::string& target : planted) {
+    std::ifstream in(target);
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(text, "keep") << target;
+  }
+  for (const char* record : {"/batch.json", "/run00007/status.json"}) {
+    struct stat st;
+    ASSERT_EQ(::lstat((batch.out + record).c_str(), &st), 0) << record;
+    EXPECT_TRUE(S_ISREG(st.st_mode)) << record;
+  }
+  std::filesystem::remove_all(dir);
+  std::filesystem::remove_all(outside);
 }

@@ -37,9 +37,17 @@ class AtomicFile {
   // Bytes that went through stream() to the file so far.
   unsigned long long bytesWritten() const { return written_; }
 
-  // Flushes, syncs and closes the temporary file, then renames it over the
-  // final name. False (and error()) on any failure, the temporary file removed.
-  bool commit();
+  // Whether commit() waits for the file and its rename to reach the disk.
+  // Unsynced is for small records that are cheap to make again (a batch's
+  // run status): the rename still keeps a half file from ever being read,
+  // only a machine crash may lose the record, and a sync per record would
+  // cost a short run as much as its own work.
+  enum class Sync { Disk, None };
+
+  // Flushes, syncs (unless Sync::None) and closes the temporary file, then
+  // renames it over the final name. False (and error()) on any failure, the
+  // temporary file removed.
+  bool commit(Sync sync = Sync::Disk);
   // Removes the temporary file; the final name is left untouched.
   void discard();
   // Records a failure found by the writer itself (errno-style code) so that

@@ -143,7 +143,7 @@ std::FILE* AtomicFile::stream() {
   return stream_;
 }
 
-bool AtomicFile::commit() {
+bool AtomicFile::commit(Sync sync) {
   if (committed_) return true;
   if (temp_.empty() || !error_.empty()) {
     discard();
@@ -160,7 +160,7 @@ bool AtomicFile::commit() {
   if (fd_ >= 0) {
     // Devices and pipes cannot be synced (EINVAL); a file written by a
     // library through tempPath() is synced through this descriptor.
-    if (!err && ::fsync(fd_) != 0 && errno != EINVAL) err = errno;
+    if (!err && sync == Sync::Disk && ::fsync(fd_) != 0 && errno != EINVAL) err = errno;
     if (::close(fd_) != 0 && !err) err = errno;
     fd_ = -1;
   }
@@ -170,7 +170,7 @@ bool AtomicFile::commit() {
     return fail(nullptr, err);
   }
   committed_ = true;
-  if (!inPlace_) {
+  if (!inPlace_ && sync == Sync::Disk) {
     // The rename itself reaches the disk with its directory.
     const size_t slash = target_.rfind('/');
     const std::string dir = slash == std::string::npos ? "." : target_.substr(0, slash + 1);
