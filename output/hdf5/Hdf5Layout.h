@@ -2,6 +2,10 @@
 // merge`: one group per property, its columns and attributes, and the file's.
 #pragma once
 
+#include <cstddef>
+
+#include "tarn_type.h"
+
 namespace h5layout {
 
 // The file's attributes.
@@ -16,5 +20,16 @@ constexpr const char* kValues = "values";
 constexpr const char* kEvent = "event";
 constexpr const char* kOffsets = "offsets";
 constexpr const char* kInnerOffsets = "inner_offsets";
+
+// The bytes one scalar value of type `t` takes in a values column (a bool is
+// one byte, as a list of bools is).
+inline size_t scalarBytes(tarn_type t) {
+  switch (t) {
+    case TARN_UINT16: case TARN_SHORT: return 2;
+    case TARN_UINT32: case TARN_INT: case TARN_FLOAT: return 4;
+    case TARN_DOUBLE: case TARN_UINT64: return 8;
+    default: return 1;
+  }
+}
 
 }  // namespace h5layout
