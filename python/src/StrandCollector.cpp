@@ -4,6 +4,7 @@
 #include <iostream>
 #include <vector>
 
+#include "Hdf5Layout.h"
 #include "StrandEvent.h"
 #include "UnsignedValues.h"
 
@@ -36,15 +37,6 @@ const char* elementDtype(tarn_type t) {
     case TARN_DOUBLE: case TARN_DOUBLE_V: return "float64";
     case TARN_UINT64: case TARN_UINT64_V: return "uint64";
     default: return nullptr;
-  }
-}
-
-size_t scalarSize(tarn_type t) {
-  switch (t) {
-    case TARN_UINT16: case TARN_SHORT: return 2;
-    case TARN_UINT32: case TARN_INT: case TARN_FLOAT: return 4;
-    case TARN_DOUBLE: case TARN_UINT64: return 8;
-    default: return 1;
   }
 }
 
@@ -136,9 +128,9 @@ bool StrandCollector::append(Property& p, const void* v) {
     }
     default: {
       unsigned char one[8];
-      std::memcpy(one, v, scalarSize(p.type));
+      std::memcpy(one, v, h5layout::scalarBytes(p.type));
       if (p.type == TARN_BOOL) one[0] = *static_cast<const bool*>(v) ? 1 : 0;
-      p.values.append(one, scalarSize(p.type));
+      p.values.append(one, h5layout::scalarBytes(p.type));
     }
   }
   p.event.push(events);

@@ -2,20 +2,13 @@
 
 #include <cstring>
 
+#include "Hdf5Layout.h"
+
 using h5out::Column;
 
 namespace h5group {
 
 namespace {
-
-size_t scalarSize(tarn_type t) {
-  switch (t) {
-    case TARN_UINT16: case TARN_SHORT: return 2;
-    case TARN_UINT32: case TARN_INT: case TARN_FLOAT: return 4;
-    case TARN_DOUBLE: case TARN_UINT64: return 8;
-    default: return 1;
-  }
-}
 
 // One list of the property's elements into `values`; the count so far goes to `ends`.
 template <class T>
@@ -110,7 +103,7 @@ bool append(Group& g, const void* v, int64_t event, std::string& error) {
     default: {
       // One value; a bool is stored as its byte 0 or 1.
       unsigned char one[8];
-      std::memcpy(one, v, scalarSize(g.type));
+      std::memcpy(one, v, h5layout::scalarBytes(g.type));
       if (g.type == TARN_BOOL) one[0] = *static_cast<const bool*>(v) ? 1 : 0;
       ok = g.values.append(one, 1, error);
     }
