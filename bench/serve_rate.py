@@ -125,7 +125,7 @@ def once(mode):
     stop = threading.Event()
     held = misbehave(port, stop) if mode == "attacked" else []
     while True:
-        try:  # stalled clients may hold every server thread for a while
+        try:  # an attacked server may refuse or drop a request now and then
             s = json.loads(get(port, "/api/status"))
             if s["state"] == "done":
                 break

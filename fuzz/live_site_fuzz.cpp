@@ -1,12 +1,14 @@
 // The live page's request handling over any method, path and histogram names:
 // answers are 200, 404 or 405 only, 200 only for what the site serves, JSON
-// always well formed, and every listed histogram reachable at its own URL.
+// always well formed, and every listed histogram reachable at its own URL; the
+// path's bytes also as a request head a client sent, read without a fault.
 #include <nlohmann/json.hpp>
 #include <cstdio>
 #include <string>
 #include <vector>
 
 #include "FuzzTarget.h"
+#include "HttpMessage.h"
 #include "LiveBoard.h"
 #include "RunState.h"
 #include "Site.h"
@@ -76,6 +78,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   LiveBoard::instance().withdraw(node);
 
+  live::RequestHead head;
+  const size_t end = live::headEnd(path);
+  if (live::parseHead(path.substr(0, end), head) == 0) check(!head.method.empty() && head.path[0] == '/');
+  check(live::responseText(a, false).compare(0, 12, "HTTP/1.1 " + std::to_string(a.status)) == 0);
+
   std::string host;
   int port = 0;
   if (live::parseListenAddress(path, host, port)) check(port >= 0 && port <= 65535 && !host.empty());
@@ -89,5 +96,6 @@ std::vector<std::vector<uint8_t>> tarnFuzzSeeds() {
           seed("GET\nn\n\xff\x01\"\\\n/../%2e%2e/etc/passwd"),
           seed("POST\nx\ny\n/api/status"),
           seed("GET\nx\ny\n[::1]:8080"),
-          seed("GET\nx\ny\n/")};
+          seed("GET\nx\ny\n/"),
+          seed("GET\nx\ny\nGET /a%20b?q HTTP/1.1\r\nHost: x\r\nUpgrade: websocket\r\n\r\n")};
 }

@@ -18,8 +18,6 @@ packages+=(slurm-wlm munge hdf5-tools dpkg-dev)
 # The batch runner's manifest and status records, read again by `tarn merge`,
 # and the JSON the live server answers with.
 packages+=(nlohmann-json3-dev)
-# Live page of `tarn run --serve`: the embedded web server.
-packages+=(libcivetweb-dev)
 # The live page's test in a real, headless browser (`make test-browser`).
 packages+=(chromium)
 # Man pages of the package, made from the programs' own --help at build time.

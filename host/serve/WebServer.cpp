@@ -1,149 +1,233 @@
 #include "WebServer.h"
 
-#include <civetweb.h>
-#include <netdb.h>
+#include <fcntl.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
-#include <cstdlib>
-#include <cstring>
-#include <mutex>
-#include <thread>
 #include <vector>
 
+#include "HttpMessage.h"
 #include "Site.h"
 
 namespace live {
 
 namespace {
 
-int answerRequest(mg_connection* connection, void* data) {
-  const Site* site = static_cast<const Site*>(data);
-  const mg_request_info* request = mg_get_request_info(connection);
-  const std::string method = request->request_method ? request->request_method : "";
-  // The decoded path as sent: no dot segments removed, so nothing is mapped to
-  // a path the site did not name. The site serves exact paths only.
-  const std::string path = request->local_uri_raw ? request->local_uri_raw : "";
-  const Answer a = site->answer(method, path);
-  std::string head = "HTTP/1.1 " + std::to_string(a.status) + " " +
-                     mg_get_response_code_text(connection, a.status) + "\r\n";
-  head += "Content-Type: " + a.type + "\r\n";
-  head += "Content-Length: " + std::to_string(a.body.size()) + "\r\n";
-  head += "Cache-Control: no-store\r\nX-Content-Type-Options: nosniff\r\nConnection: close\r\n";
-  if (a.status == 405) head += "Allow: GET, HEAD\r\n";
-  head += "\r\n";
-  mg_write(connection, head.data(), head.size());
-  if (method != "HEAD" && !a.body.empty()) mg_write(connection, a.body.data(), a.body.size());
-  return a.status;
-}
+using Clock = std::chrono::steady_clock;
 
-// civetweb's own messages (a client that went away, a request too large) are
-// the client's affair, not the run's: they are dropped.
-int quiet(const mg_connection*, const char*) { return 1; }
+struct Connection {
+  int fd = -1;
+  Clock::time_point until;     // the end of the time its request has
+  Clock::time_point deadline;  // when it is closed: `until`, or later while its answer is taken
+  std::string in;              // the request as far as it came
+  std::string out;             // the answer while it is sent
+  size_t sent = 0;
+  bool answered = false;
+  bool sending() const { return answered && sent < out.size(); }
+};
 
-// One connection to host:port, closed at once; false when none was made.
-bool knock(const std::string& host, int port) {
-  std::string name = host;
-  if (name.size() >= 2 && name.front() == '[') name = name.substr(1, name.size() - 2);
-  if (name == "0.0.0.0") name = "127.0.0.1";
-  if (name == "::") name = "::1";
-  addrinfo hints{};
-  hints.ai_socktype = SOCK_STREAM;
-  addrinfo* found = nullptr;
-  if (getaddrinfo(name.c_str(), std::to_string(port).c_str(), &hints, &found) != 0) return false;
-  bool made = false;
-  for (addrinfo* a = found; a && !made; a = a->ai_next) {
-    const int fd = ::socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC, a->ai_protocol);
-    if (fd < 0) continue;
-    made = ::connect(fd, a->ai_addr, a->ai_addrlen) == 0;
-    ::close(fd);
+// Reads what is pending without waiting, so that closing sends FIN and not
+// RST, which could destroy an answer the client has not read yet.
+void closeSocket(int fd) {
+  char sink[4096];
+  for (int i = 0; i < 16 && ::recv(fd, sink, sizeof sink, MSG_DONTWAIT) > 0; ++i) {
   }
-  freeaddrinfo(found);
-  return made;
+  ::close(fd);
 }
 
 }  // namespace
 
-bool parseListenAddress(const std::string& text, std::string& host, int& port) {
-  std::string portText = text;
-  host = "127.0.0.1";
-  const size_t colon = text.rfind(':');
-  if (colon != std::string::npos) {
-    host = text.substr(0, colon);
-    portText = text.substr(colon + 1);
-    if (host.size() >= 2 && host.front() == '[' && host.back() == ']') {
-      if (host.find(']') != host.size() - 1) return false;
-    } else if (host.empty() || host.find_first_of(":[]/ ") != std::string::npos) {
-      return false;
-    }
+// Every connection is held in one poll set, each with its own deadline, so a
+// client that sends nothing or trickles a byte at a time costs a descriptor
+// and a few bytes, never a thread other clients wait for.
+class WebServer::Loop {
+ public:
+  Loop(int listener, int wakeRead, int wakeWrite, const Site& site, const ServerLimits& limits)
+      : listener(listener), wakeRead(wakeRead), wakeWrite(wakeWrite), site(site), limits(limits) {}
+  ~Loop() {
+    for (Connection& c : connections)
+      if (c.fd >= 0) ::close(c.fd);
+    ::close(listener);
+    ::close(wakeRead);
+    ::close(wakeWrite);
   }
-  if (portText.empty() || portText.size() > 5 ||
-      portText.find_first_not_of("0123456789") != std::string::npos)
-    return false;
-  port = std::atoi(portText.c_str());
-  return port <= 65535;
+
+  void run();
+  void stop() {
+    stopping = true;
+    const char byte = 0;
+    [[maybe_unused]] const ssize_t n = ::write(wakeWrite, &byte, 1);
+  }
+
+ private:
+  void closeExpired(Clock::time_point now);
+  int pollAll(std::vector<pollfd>& fds, Clock::time_point now);
+  void acceptNew();
+  void read(Connection& c);
+  void answer(Connection& c, const Answer& a, bool headOnly);
+  void send(Connection& c);
+  void drop(Connection& c) {
+    closeSocket(c.fd);
+    c.fd = -1;
+  }
+  bool dropOldest();
+
+  const int listener, wakeRead, wakeWrite;
+  const Site& site;
+  const ServerLimits limits;
+  std::atomic<bool> stopping{false};
+  std::vector<Connection> connections;  // in the order they came
+  Clock::time_point acceptPausedUntil;  // out of descriptors: accept again later
+};
+
+void WebServer::Loop::run() {
+  std::vector<pollfd> fds;
+  while (!stopping) {
+    closeExpired(Clock::now());
+    if (pollAll(fds, Clock::now()) < 0 && errno != EINTR) break;
+    if (stopping) break;
+    for (size_t i = 0; i < connections.size(); ++i) {
+      if (!fds[i + 2].revents) continue;
+      if (connections[i].sending()) send(connections[i]);
+      else read(connections[i]);
+    }
+    if (fds[1].revents & POLLIN) acceptNew();
+  }
 }
+
+void WebServer::Loop::closeExpired(Clock::time_point now) {
+  for (Connection& c : connections)
+    if (c.fd >= 0 && now >= c.deadline) drop(c);
+  connections.erase(std::remove_if(connections.begin(), connections.end(),
+                                   [](const Connection& c) { return c.fd < 0; }),
+                    connections.end());
+}
+
+int WebServer::Loop::pollAll(std::vector<pollfd>& fds, Clock::time_point now) {
+  fds.clear();
+  fds.push_back({wakeRead, POLLIN, 0});
+  fds.push_back({listener, short(now >= acceptPausedUntil ? POLLIN : 0), 0});
+  Clock::time_point next = now + std::chrono::seconds(1);
+  if (now < acceptPausedUntil) next = std::min(next, acceptPausedUntil);
+  for (const Connection& c : connections) {
+    fds.push_back({c.fd, short(c.sending() ? POLLOUT : POLLIN), 0});
+    next = std::min(next, c.deadline);
+  }
+  const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(next - now).count() + 1;
+  return ::poll(fds.data(), fds.size(), int(std::max<long long>(0, wait)));
+}
+
+bool WebServer::Loop::dropOldest() {
+  for (Connection& c : connections)
+    if (c.fd >= 0) {
+      drop(c);
+      return true;
+    }
+  return false;
+}
+
+void WebServer::Loop::acceptNew() {
+  // A bounded batch, so that a flood of connections does not starve the answers.
+  for (int i = 0; i < 64; ++i) {
+    const int open = int(std::count_if(connections.begin(), connections.end(),
+                                       [](const Connection& c) { return c.fd >= 0; }));
+    if (open >= limits.connections) dropOldest();
+    const int fd = ::accept4(listener, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+    if (fd < 0) {
+      if (errno == EMFILE || errno == ENFILE) {
+        // The oldest connection makes room; with none to close, wait a while.
+        if (!dropOldest()) acceptPausedUntil = Clock::now() + std::chrono::milliseconds(100);
+        continue;
+      }
+      if (errno == EINTR || errno == ECONNABORTED) continue;
+      return;  // EAGAIN: none waiting
+    }
+    Connection c;
+    c.fd = fd;
+    c.until = c.deadline = Clock::now() + std::chrono::milliseconds(limits.requestTimeoutMs);
+    connections.push_back(std::move(c));
+  }
+}
+
+void WebServer::Loop::read(Connection& c) {
+  char buffer[16384];
+  const ssize_t n = ::recv(c.fd, buffer, sizeof buffer, 0);
+  if (n < 0 && (errno == EAGAIN || errno == EINTR)) return;
+  if (n <= 0) return drop(c);
+  if (c.answered) return;  // the rest of a body: only the time limit matters
+  c.in.append(buffer, size_t(n));
+  const size_t end = headEnd(c.in);
+  if (end == std::string::npos || end > size_t(limits.maxRequestBytes)) {
+    if (c.in.size() > size_t(limits.maxRequestBytes))
+      answer(c, refusal(431, "the request's head is over " + std::to_string(limits.maxRequestBytes) + " bytes"),
+             false);
+    return;
+  }
+  RequestHead head;
+  if (const int refused = parseHead(c.in.substr(0, end), head))
+    return answer(c, refusal(refused, "not an HTTP/1.1 request this server answers"), false);
+  // The page polls the JSON API; it has no WebSocket to upgrade to.
+  if (head.webSocket) return answer(c, refusal(400, "no WebSocket here"), head.method == "HEAD");
+  answer(c, site.answer(head.method, head.path), head.method == "HEAD");
+}
+
+void WebServer::Loop::answer(Connection& c, const Answer& a, bool headOnly) {
+  c.answered = true;
+  c.in.clear();
+  c.in.shrink_to_fit();
+  c.out = responseText(a, headOnly);
+  c.deadline = Clock::now() + std::chrono::milliseconds(limits.requestTimeoutMs);
+  send(c);
+}
+
+void WebServer::Loop::send(Connection& c) {
+  const ssize_t n = ::send(c.fd, c.out.data() + c.sent, c.out.size() - c.sent, MSG_NOSIGNAL | MSG_DONTWAIT);
+  if (n < 0 && (errno == EAGAIN || errno == EINTR)) return;
+  if (n < 0) return drop(c);
+  c.sent += size_t(n);
+  if (c.sending()) return;
+  // All sent: end our side, and hold the connection (reading what still comes)
+  // until the client closes or the request's time is up.
+  ::shutdown(c.fd, SHUT_WR);
+  c.out.clear();
+  c.out.shrink_to_fit();
+  c.sent = 0;
+  c.deadline = c.until;
+}
+
+WebServer::WebServer() = default;
 
 WebServer::~WebServer() { stop(); }
 
 bool WebServer::start(const std::string& host, int port, const Site& site, std::string& error,
                       const ServerLimits& limits) {
-  if (context) {
+  if (loop) {
     error = "already serving";
     return false;
   }
-  static std::once_flag library;
-  std::call_once(library, [] { mg_init_library(0); });
-  const std::string listen = host + ":" + std::to_string(port);
-  const std::string threads = std::to_string(limits.threads);
-  const std::string queued = std::to_string(limits.queued);
-  const std::string timeout = std::to_string(limits.requestTimeoutMs);
-  const std::string maxRequest = std::to_string(limits.maxRequestBytes);
-  // No document_root: civetweb never touches the file system.
-  const char* options[] = {"listening_ports", listen.c_str(),
-                           "num_threads", threads.c_str(),
-                           "connection_queue", queued.c_str(),
-                           "request_timeout_ms", timeout.c_str(),
-                           "max_request_size", maxRequest.c_str(),
-                           "enable_keep_alive", "no",
-                           nullptr};
-  mg_callbacks callbacks;
-  std::memset(&callbacks, 0, sizeof callbacks);
-  callbacks.log_message = quiet;
-  char text[256] = "";
-  unsigned code = 0;
-  mg_error_data failure{&code, text, sizeof text};
-  mg_init_data init{&callbacks, nullptr, options};
-  context = mg_start2(&init, &failure);
-  boundHost = host;
-  if (!context) {
-    error = "cannot serve on " + listen + (text[0] ? std::string(": ") + text : std::string());
+  const int listener = openListener(host, port, boundPort, error);
+  if (listener < 0) return false;
+  int wake[2];
+  if (::pipe2(wake, O_NONBLOCK | O_CLOEXEC) != 0) {
+    ::close(listener);
+    error = "cannot serve on " + host + ":" + std::to_string(port) + ": no pipe";
     return false;
   }
-  mg_set_request_handler(context, "/", answerRequest, const_cast<Site*>(&site));
-  mg_server_port ports[4];
-  const int n = mg_get_server_ports(context, 4, ports);
-  boundPort = n > 0 ? ports[0].port : port;
+  loop.reset(new Loop(listener, wake[0], wake[1], site, limits));
+  thread = std::thread([this] { loop->run(); });
   return true;
 }
 
 void WebServer::stop() {
-  if (!context) return;
-  // civetweb's accepting thread looks at its stop flag only between waits of
-  // up to two seconds; a connection wakes it, so tarn ends with its run.
-  std::atomic<bool> stopped{false};
-  std::thread stopper([&] {
-    mg_stop(context);
-    stopped = true;
-  });
-  for (int i = 0; i < 200 && !stopped; ++i) {
-    knock(boundHost, boundPort);
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  stopper.join();
-  context = nullptr;
+  if (!loop) return;
+  loop->stop();
+  thread.join();
+  loop.reset();
 }
 
 }  // namespace live

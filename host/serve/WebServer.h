@@ -1,42 +1,43 @@
-// The HTTP side of the live page: civetweb on one address, answering from a
-// Site. Its threads only read snapshots; the run never waits for them.
+// The HTTP side of the live page: one thread that answers from a Site on one
+// address, polling every connection it holds. It only reads snapshots; the run
+// never waits for it.
 #pragma once
 
+#include <memory>
 #include <string>
+#include <thread>
 
-struct mg_context;
+#include "Listener.h"
 
 namespace live {
 
 class Site;
 
-// Limits that keep a slow, stalled or hostile client from holding the server.
+// Limits that keep slow, stalled or hostile clients from holding the server.
 struct ServerLimits {
-  int threads = 16;             // requests served at once
-  int queued = 16;              // accepted connections waiting for a thread
-  int requestTimeoutMs = 2000;  // a request not read or written by then is dropped
+  int connections = 2048;       // held at once; a newcomer past it closes the oldest
+  int requestTimeoutMs = 2000;  // to send the whole request, a body included, and again to take the answer
   int maxRequestBytes = 8192;   // request line and headers together
 };
 
-// "[HOST:]PORT" (HOST a name or IPv4 address, or [IPv6]); false when it does not parse.
-bool parseListenAddress(const std::string& text, std::string& host, int& port);
-
 class WebServer {
  public:
-  WebServer() = default;
-  ~WebServer();  // stops, waiting for the requests in progress
+  WebServer();
+  ~WebServer();  // stops
   WebServer(const WebServer&) = delete;
   WebServer& operator=(const WebServer&) = delete;
 
   // Listens on host:port (port 0: a free one); false with `error` when it cannot.
   bool start(const std::string& host, int port, const Site& site, std::string& error,
              const ServerLimits& limits = ServerLimits());
+  // Closes every connection, answered or not.
   void stop();
   int port() const { return boundPort; }
 
  private:
-  mg_context* context = nullptr;
-  std::string boundHost;
+  class Loop;
+  std::unique_ptr<Loop> loop;
+  std::thread thread;
   int boundPort = 0;
 };
 

@@ -1,6 +1,7 @@
 // `tarn run --serve`: the API against the result files of the same run, what
 // the server refuses, and clients that misbehave while the graph runs.
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -211,6 +212,58 @@ TEST_F(LiveServer, RefusesOversizedAndMalformedRequests) {
                                   std::string("GET / HTTP/9.9\r\n\r\n"), std::string(9000, 'G')})
     EXPECT_TRUE(refused(livetest::exchange(port, junk, 3000))) << junk.substr(0, 40);
   EXPECT_EQ(statusOf(request(port, "GET", "/api/status")), 200);  // still serving
+}
+
+TEST_F(LiveServer, AWebSocketUpgradeIsRefusedWithAStatusLine) {
+  const std::string r = livetest::exchange(
+      port, "GET / HTTP/1.1\r\nHost: x\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+            "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n\r\n");
+  EXPECT_EQ(statusOf(r), 400) << r;
+  EXPECT_NE(r.find("Content-Length: " + std::to_string(bodyOf(r).size()) + "\r\n"), std::string::npos) << r;
+  EXPECT_NE(r.find("Connection: close\r\n"), std::string::npos) << r;
+}
+
+// 16 connections send a GET's head announcing a large body, then a byte at a
+// time: another client is answered meanwhile, and each of them is closed once
+// the request's 2 s are up (a send fails soon after), long before it would end.
+TEST_F(LiveServer, ATricklingBodyGetsTheRequestTimeAndHoldsNoOne) {
+  using Clock = std::chrono::steady_clock;
+  const std::string head = "GET /api/status HTTP/1.1\r\nHost: x\r\nContent-Length: 1000000\r\n\r\n";
+  std::vector<int> trickling;
+  for (int i = 0; i < 16; ++i) {
+    trickling.push_back(livetest::openConnection(port));
+    ASSERT_GT(::send(trickling.back(), head.data(), head.size(), MSG_NOSIGNAL), 0);
+  }
+  const auto start = Clock::now();
+  EXPECT_EQ(statusOf(livetest::exchange(port, "GET /api/status HTTP/1.1\r\n\r\n", 5000)), 200);
+  size_t open = trickling.size();
+  while (open > 0 && Clock::now() - start < std::chrono::seconds(20)) {
+    for (int& fd : trickling)
+      if (fd >= 0 && ::send(fd, "x", 1, MSG_NOSIGNAL) < 0) {
+        ::close(fd);
+        fd = -1;
+        --open;
+      }
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+  }
+  EXPECT_LT(std::chrono::duration<double>(Clock::now() - start).count(), 10) << open << " still open";
+  for (int fd : trickling)
+    if (fd >= 0) ::close(fd);
+}
+
+// Past its connection limit the server closes the oldest connection for a newcomer.
+TEST_F(LiveServer, ANewcomerPastTheLimitClosesTheOldestConnection) {
+  live::WebServer small;
+  std::string error;
+  ASSERT_TRUE(small.start("127.0.0.1", 0, site, error, live::ServerLimits{4, 60000, 8192})) << error;
+  std::vector<int> idle;
+  for (int i = 0; i < 4; ++i) idle.push_back(livetest::openConnection(small.port()));
+  EXPECT_EQ(statusOf(request(small.port(), "GET", "/api/status")), 200);
+  pollfd closed{idle[0], POLLIN, 0};
+  char byte;
+  EXPECT_EQ(::poll(&closed, 1, 5000), 1);  // at once, not after the minute it has
+  EXPECT_EQ(::recv(idle[0], &byte, 1, MSG_DONTWAIT), 0);
+  for (int fd : idle) ::close(fd);
 }
 
 TEST_F(LiveServer, ABusyPortOrABadAddressStopsTarnBeforeTheRun) {
