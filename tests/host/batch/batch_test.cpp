@@ -388,6 +388,7 @@ TEST_F(TarnBatch, TheArrayJobRunsEachRunAsATaskOfTheScript) {
             "echo \"$@\" > " + dir.path() + "/sbatch.args\n"
             "for script; do :; done\n"
             "echo 4242\n"
+            "cd " + dir.path() + "\n"
             "for t in $(sed -n 's/^#SBATCH --array=//p' \"$script\" | sed 's/%.*//' | tr , ' '); do\n"
             "  SLURM_ARRAY_TASK_ID=$t sh \"$script\" >/dev/null 2>&1\n"
             "done\n");
@@ -398,7 +399,7 @@ TEST_F(TarnBatch, TheArrayJobRunsEachRunAsATaskOfTheScript) {
   ::setenv("PATH", (bin + ":" + path).c_str(), 1);
   // A line break in the directory would end the script's directive there.
   const std::string pwned = dir.path() + "/PWNED";
-  out = dir.path() + "/o ut\ntouch " + pwned + "\n#";
+  out = dir.path() + "/o ut\ntouch PWNED\n#";
   auto refused = runTarn(args({dir.path() + "/run00001.mid"}, {"--slurm"}));
   EXPECT_EQ(refused.status, 2);
   EXPECT_EQ(refused.err, "tarn batch: the output directory (--out) holds a line break, which a Slurm job "
