@@ -62,6 +62,11 @@ nlohmann::json runInputs(const Batch& batch, const BatchRun& run);
 // renamed there); `durable`: synced to the disk before the rename.
 bool writeFileAtomically(const std::string& path, const std::string& text, std::string& error,
                          bool durable = true);
+// The records' JSON text: bytes that are not UTF-8 (a message's, a file
+// name's) replaced by U+FFFD, so that no record fails to be written.
+std::string recordText(const nlohmann::json& j, int indent = -1);
+// True when `text` is UTF-8, as every argument a record holds must be.
+bool isUtf8(const std::string& text);
 bool writeManifest(const Batch& batch, std::string& error);
 bool readManifest(const std::string& dir, Batch& batch, std::string& error);
 // DIR/NAME/status.json; false when it is missing or no record.
@@ -97,7 +102,11 @@ int printStatusTable(const std::string& dir);
 std::string shellQuoted(const std::string& s);
 // Slurm's --array value for the runs `todo`, at most `jobs` at once (0: no limit).
 std::string arraySpec(const std::vector<int>& todo, int jobs);
-// The job script of the array: each task `tarn batch --task K` run by `tarn`.
+// Why the batch's paths cannot go into a job script safely ("" when they can):
+// a line break or a backslash in the output directory.
+std::string jobScriptRefusal(const Batch& batch);
+// The job script of the array: each task `tarn batch --task K` run by `tarn`;
+// "" when jobScriptRefusal says why it cannot be written.
 std::string slurmScript(const Batch& batch, const std::vector<int>& todo, int jobs,
                         const std::string& tarn);
 

@@ -4,6 +4,7 @@
 #include <signal.h>
 #include <sys/mman.h>
 #include <sys/prctl.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -27,7 +28,7 @@ namespace {
 
 struct Child {
   int index;
-  int countsFd;
+  int countsFd, damageFd;  // the run's windows: events sent, damage met
   Clock::time_point started;
 };
 
@@ -46,8 +47,20 @@ RunRecord baseStatus(const BatchRun& run, RunState state) {
 
 char hostName[256];
 
-// Starts `tarn run` for one run in a process of its own; -1 when it cannot.
-pid_t startRun(const Batch& batch, const BatchRun& run, int countsFd, std::string& error) {
+// In the child: its windows on fd 3 and 4, and the run directory's lock kept
+// across exec, whatever numbers the batch's descriptors had.
+void placeDescriptors(const Child& child, int lockFd) {
+  const int counts = ::fcntl(child.countsFd, F_DUPFD_CLOEXEC, 10);
+  const int damage = ::fcntl(child.damageFd, F_DUPFD_CLOEXEC, 10);
+  const int lock = ::fcntl(lockFd, F_DUPFD_CLOEXEC, 10);
+  ::dup2(counts, 3);
+  ::dup2(damage, 4);
+  if (lock >= 0) ::dup2(lock, 5);
+}
+
+// Starts `tarn run` for one run in a process of its own, which holds the run
+// directory's lock (`lockFd`, -1 when none) for its life; -1 when it cannot.
+pid_t startRun(const Batch& batch, const BatchRun& run, const Child& child, int lockFd, std::string& error) {
   const std::string dir = runDirectory(batch, run);
   // New files rather than truncated ones: ext4 flushes a file truncated and
   // rewritten when it is closed, a disk write per run for nothing.
@@ -62,7 +75,7 @@ pid_t startRun(const Batch& batch, const BatchRun& run, int countsFd, std::strin
     return -1;
   }
   static const std::string self = tarnExecutable();
-  std::vector<std::string> args = {self, "run", "--no-progress", "--counts-fd", "3"};
+  std::vector<std::string> args = {self, "run", "--no-progress", "--counts-fd", "3", "--damage-fd", "4"};
   for (const std::string& s : run.settings) {
     args.push_back("-s");
     args.push_back(s);
@@ -76,8 +89,8 @@ pid_t startRun(const Batch& batch, const BatchRun& run, int countsFd, std::strin
   const pid_t parent = ::getpid();
   pid_t pid = ::fork();
   if (pid == 0) {
-    // A batch killed outright takes its runs with it: no orphan goes on
-    // writing into a directory that a later batch reruns.
+    // A batch killed outright takes its runs with it: each stops as on
+    // Ctrl-C, holding its directory's lock until it has (a later batch waits).
     ::prctl(PR_SET_PDEATHSIG, SIGTERM);
     if (::getppid() != parent) ::_exit(143);
     // Its own process group: a Ctrl-C at the terminal reaches the batch only,
@@ -91,8 +104,7 @@ pid_t startRun(const Batch& batch, const BatchRun& run, int countsFd, std::strin
     ::dup2(in, 0);
     ::dup2(out, 1);
     ::dup2(err, 2);
-    if (countsFd == 3) ::fcntl(3, F_SETFD, 0);  // dup2 onto itself would keep close-on-exec
-    else ::dup2(countsFd, 3);
+    placeDescriptors(child, lockFd);
     ::execv(self.c_str(), argv.data());
     ::dprintf(2, "tarn batch: cannot run %s: %s\n", self.c_str(), std::strerror(errno));
     ::_exit(127);
@@ -108,6 +120,42 @@ uint64_t readCount(int fd) {
   return ::pread(fd, &n, sizeof n, 0) == sizeof n ? n : 0;
 }
 
+// The damage the run wrote on its window, its lines joined; the start of it
+// when there is much.
+std::string readDamage(int fd) {
+  char text[1024];
+  const ssize_t n = ::pread(fd, text, sizeof text, 0);
+  std::string damage(text, n > 0 ? static_cast<size_t>(n) : 0);
+  while (!damage.empty() && damage.back() == '\n') damage.pop_back();
+  for (size_t at = damage.find('\n'); at != std::string::npos; at = damage.find('\n', at))
+    damage.replace(at, 1, "; ");
+  return damage;
+}
+
+// The run directory, locked for the life of the run's process: a run of a
+// batch killed outright still stops (its results written) after the batch is
+// gone, and a later batch must not write there before it has. Waits for the
+// lock, saying so; -1 when a stop signal came meanwhile. A file system
+// without locks goes without.
+int lockRunDirectory(const std::string& dir, BatchProgress& progress, bool& stopAsked) {
+  const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  const sigset_t stops = stopSignals();
+  const timespec poll = {0, 100 * 1000 * 1000};
+  for (bool told = false; fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;) {
+    if (!told) {
+      progress.clear();
+      std::fprintf(stderr, "tarn batch: waiting for an earlier run still writing in %s to end\n", dir.c_str());
+      told = true;
+    }
+    if (::sigtimedwait(&stops, nullptr, &poll) > 0) {
+      ::close(fd);
+      stopAsked = true;
+      return -1;
+    }
+  }
+  return fd;
+}
+
 // The last line `tarn run` wrote on stderr: usually why it failed.
 std::string lastLine(const std::string& path) {
   std::ifstream in(path);
@@ -119,7 +167,7 @@ std::string lastLine(const std::string& path) {
 }
 
 RunRecord finishedStatus(const Batch& batch, const BatchRun& run, int wstatus, const rusage& use,
-                         double seconds, uint64_t events, bool interruptSent) {
+                         double seconds, const Child& child, bool interruptSent) {
   RunRecord s = baseStatus(run, endedState(wstatus, interruptSent));
   s.exit = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 0;
   s.signal = WIFSIGNALED(wstatus) ? WTERMSIG(wstatus) : 0;
@@ -127,7 +175,8 @@ RunRecord finishedStatus(const Batch& batch, const BatchRun& run, int wstatus, c
   s.cpuSeconds = use.ru_utime.tv_sec + use.ru_stime.tv_sec +
                  (use.ru_utime.tv_usec + use.ru_stime.tv_usec) / 1e6;
   s.maxRssKib = use.ru_maxrss;
-  s.events = events;
+  s.events = readCount(child.countsFd);
+  s.damage = readDamage(child.damageFd);
   s.host = hostName;
   if (s.state == RunState::Failed) {
     std::string why = s.signal ? std::string("ended by signal ") + std::to_string(s.signal) + " (" +
@@ -141,6 +190,49 @@ RunRecord finishedStatus(const Batch& batch, const BatchRun& run, int wstatus, c
     s.inputs = runInputs(batch, run);
   }
   return s;
+}
+
+// Makes the run's directory, waits for its lock and starts the run: its pid,
+// or 0 with the run recorded as failed, or 0 with `stopAsked` and nothing
+// recorded when a stop signal came while it waited.
+pid_t launch(const Batch& batch, const BatchRun& run, BatchProgress& progress, Child& child, bool& stopAsked) {
+  std::string error;
+  int lock = -1;
+  pid_t pid = 0;
+  if (!makeDirectory(batch.out + "/" + run.name)) {
+    error = "cannot make " + runDirectory(batch, run) + ": " + std::strerror(errno);
+  } else if ((lock = lockRunDirectory(runDirectory(batch, run), progress, stopAsked)) < 0 && stopAsked) {
+    return 0;
+  } else if (run.input.empty()) {
+    error = "run file " + missingFile(run) + " not found";
+  } else if (batch.byRun && !writeRunList(batch, run, error)) {
+    error = "cannot write the list of its files: " + error;
+  } else {
+    // No status of an earlier run may vouch for this one while it goes.
+    RunRecord going = baseStatus(run, RunState::Running);
+    going.host = hostName;
+    going.pid = ::getpid();
+    writeStatus(batch, run, going);
+    child.countsFd = ::memfd_create("tarn-batch-count", MFD_CLOEXEC);
+    child.damageFd = ::memfd_create("tarn-batch-damage", MFD_CLOEXEC);
+    if (child.countsFd < 0 || child.damageFd < 0)
+      error = std::string("cannot make a counter: ") + std::strerror(errno);
+    else
+      pid = startRun(batch, run, child, lock, error);
+  }
+  if (lock >= 0) ::close(lock);  // the run's process holds it now
+  if (pid > 0) {
+    child.started = Clock::now();
+    progress.started(run.index, pid);
+    return pid;
+  }
+  for (int fd : {child.countsFd, child.damageFd})
+    if (fd >= 0) ::close(fd);
+  RunRecord status = baseStatus(run, RunState::Failed);
+  status.reason = error;
+  writeStatus(batch, run, status);
+  progress.finished(run.index, "failed");
+  return 0;
 }
 
 }  // namespace
@@ -189,33 +281,11 @@ bool runLocally(const Batch& batch, const std::vector<int>& todo, const LocalOpt
     if (!interrupts && next < todo.size() && ::sigtimedwait(&stops, nullptr, &now) > 0) interrupt();
     while (!interrupts && next < todo.size() && static_cast<int>(running.size()) < options.jobs) {
       const BatchRun& run = batch.runs[todo[next++]];
-      RunRecord status = baseStatus(run, RunState::Failed);
-      std::string error;
-      if (!makeDirectory(batch.out + "/" + run.name)) {
-        error = "cannot make " + runDirectory(batch, run) + ": " + std::strerror(errno);
-      } else if (run.input.empty()) {
-        error = "run file " + missingFile(run) + " not found";
-      } else if (batch.byRun && !writeRunList(batch, run, error)) {
-        error = "cannot write the list of its files: " + error;
-      } else {
-        // No status of an earlier run may vouch for this one while it goes.
-        RunRecord going = baseStatus(run, RunState::Running);
-        going.host = hostName;
-        going.pid = ::getpid();
-        writeStatus(batch, run, going);
-        int fd = ::memfd_create("tarn-batch-count", MFD_CLOEXEC);
-        pid_t pid = fd < 0 ? -1 : startRun(batch, run, fd, error);
-        if (pid > 0) {
-          running[pid] = Child{run.index, fd, Clock::now()};
-          progress.started(run.index, pid);
-          continue;
-        }
-        if (fd >= 0) ::close(fd);
-        else error = std::string("cannot make a counter: ") + std::strerror(errno);
-      }
-      status.reason = error;
-      writeStatus(batch, run, status);
-      progress.finished(run.index, "failed");
+      bool stopAsked = false;
+      Child child{run.index, -1, -1, Clock::now()};
+      const pid_t pid = launch(batch, run, progress, child, stopAsked);
+      if (stopAsked) interrupt();  // the run never started
+      if (pid > 0) running[pid] = child;
     }
 
     const timespec tick = {0, 250 * 1000 * 1000};
@@ -229,9 +299,9 @@ bool runLocally(const Batch& batch, const std::vector<int>& todo, const LocalOpt
       if (c == running.end()) continue;
       const BatchRun& run = batch.runs[c->second.index];
       const double seconds = std::chrono::duration<double>(Clock::now() - c->second.started).count();
-      RunRecord status = finishedStatus(batch, run, wstatus, use, seconds, readCount(c->second.countsFd),
-                                   interrupts > 0);
+      RunRecord status = finishedStatus(batch, run, wstatus, use, seconds, c->second, interrupts > 0);
       ::close(c->second.countsFd);
+      ::close(c->second.damageFd);
       running.erase(c);
       writeStatus(batch, run, status);
       progress.finished(run.index, stateName(status.state));

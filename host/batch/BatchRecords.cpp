@@ -21,6 +21,19 @@ bool writeFileAtomically(const std::string& path, const std::string& text, std::
   return false;
 }
 
+std::string recordText(const json& j, int indent) {
+  return j.dump(indent, ' ', false, json::error_handler_t::replace);
+}
+
+bool isUtf8(const std::string& text) {
+  try {
+    json(text).dump();
+    return true;
+  } catch (const json::type_error&) {
+    return false;
+  }
+}
+
 bool writeManifest(const Batch& batch, std::string& error) {
   json runs = json::array();
   for (const BatchRun& r : batch.runs)
@@ -31,7 +44,7 @@ bool writeManifest(const Batch& batch, std::string& error) {
     manifest["by_run"] = true;
     for (size_t k = 0; k < batch.runs.size(); ++k) manifest["runs"][k]["files"] = batch.runs[k].files;
   }
-  return writeFileAtomically(batch.out + "/batch.json", manifest.dump(1) + "\n", error);
+  return writeFileAtomically(batch.out + "/batch.json", recordText(manifest, 1) + "\n", error);
 }
 
 static json readJson(const std::string& path) {
@@ -78,7 +91,7 @@ bool writeStatus(const Batch& batch, const BatchRun& run, const RunRecord& recor
   // run's results were synced by their writers before it. A record lost with
   // the machine only means the run is done again. A sync would cost each run
   // about as much as the rest of the batch's own work.
-  if (writeFileAtomically(runDirectory(batch, run) + "/status.json", toJson(record).dump() + "\n", error,
+  if (writeFileAtomically(runDirectory(batch, run) + "/status.json", recordText(toJson(record)) + "\n", error,
                           false))
     return true;
   std::fprintf(stderr, "tarn batch: %s\n", error.c_str());

@@ -12,12 +12,17 @@
 
 
 int summarise(const Batch& batch, int skipped) {
-  int done = 0, failed = 0, interrupted = 0, notRun = 0;
+  int done = 0, damaged = 0, failed = 0, interrupted = 0, notRun = 0;
   for (const BatchRun& r : batch.runs) {
     RunRecord s;
     const std::string state = readStatus(batch, r, s) ? stateName(s.state) : "";
     if (state == "done") {
       ++done;
+      // Done, as `tarn run` ends on a damaged file, but with events missing.
+      if (!s.damage.empty()) {
+        ++damaged;
+        std::fprintf(stderr, "tarn batch: %s: damaged: %s\n", r.name.c_str(), s.damage.c_str());
+      }
     } else if (state == "interrupted") {
       ++interrupted;
       std::fprintf(stderr, "tarn batch: %s: interrupted\n", r.name.c_str());
@@ -33,8 +38,9 @@ int summarise(const Batch& batch, int skipped) {
                    state.empty() ? "" : (" (" + state + ")").c_str());
     }
   }
-  std::fprintf(stderr, "tarn batch: %zu runs: %d done (%d of them before), %d failed", batch.runs.size(),
-               done, skipped, failed);
+  const std::string withDamage = damaged ? ", " + std::to_string(damaged) + " of them damaged" : "";
+  std::fprintf(stderr, "tarn batch: %zu runs: %d done (%d of them before)%s, %d failed", batch.runs.size(),
+               done, skipped, withDamage.c_str(), failed);
   if (interrupted) std::fprintf(stderr, ", %d interrupted", interrupted);
   if (notRun) std::fprintf(stderr, ", %d not run", notRun);
   std::fprintf(stderr, "; results in %s\n", batch.out.c_str());
@@ -67,19 +73,23 @@ int printStatusTable(const std::string& dir) {
   std::printf("%-*s  %-11s  %10s  %9s  %9s  %s\n", static_cast<int>(width), "RUN", "STATE", "EVENTS",
               "SECONDS", "PEAK MiB", "REASON");
   std::map<std::string, int> counts;
+  int damaged = 0;  // of the done ones
   for (const BatchRun& r : batch.runs) {
     RunRecord s;  // a run without a record shows zeros
     const bool recorded = readStatus(batch, r, s);
     const std::string state = !recorded ? "pending" : lost(s) ? "lost" : stateName(s.state);
     ++counts[state];
+    const bool damage = state == "done" && !s.damage.empty();
+    damaged += damage;
     std::printf("%-*s  %-11s  %10llu  %9.1f  %9.1f  %s\n", static_cast<int>(width), r.name.c_str(),
-                state.c_str(), static_cast<unsigned long long>(s.events), s.seconds,
-                s.maxRssKib / 1024.0, s.reason.c_str());
+                damage ? "damaged" : state.c_str(), static_cast<unsigned long long>(s.events), s.seconds,
+                s.maxRssKib / 1024.0, (damage ? s.damage : s.reason).c_str());
   }
   std::printf("%zu runs:", batch.runs.size());
   const char* sep = " ";
   for (const auto& c : counts) {
     std::printf("%s%d %s", sep, c.second, c.first.c_str());
+    if (c.first == "done" && damaged) std::printf(" (%d damaged)", damaged);
     sep = ", ";
   }
   std::printf("\n");

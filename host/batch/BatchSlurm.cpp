@@ -87,14 +87,35 @@ std::string arraySpec(const std::vector<int>& todo, int jobs) {
   return jobs > 0 ? spec + "%" + std::to_string(jobs) : spec;
 }
 
+std::string jobScriptRefusal(const Batch& batch) {
+  const std::string dir = absolutePath(batch, batch.out);
+  // A directive is one line; Slurm reads a backslash in a file name as "no
+  // patterns", and the task's launch then fails with no log to say why.
+  if (dir.find_first_of("\n\r") != std::string::npos)
+    return "the output directory (--out) holds a line break, which a Slurm job script cannot hold";
+  if (dir.find('\\') != std::string::npos)
+    return "the output directory (--out) holds a backslash, which Slurm's log file names cannot hold";
+  return "";
+}
+
+// The file `dir` + `pattern` as the value of an #SBATCH option: within double
+// quotes (sbatch splits a directive at blanks outside them), each % of `dir`
+// doubled so that Slurm's file patterns leave it as it is.
+static std::string slurmFileValue(const std::string& dir, const std::string& pattern) {
+  std::string v = "\"";
+  for (char c : dir) v += c == '%' ? std::string("%%") : c == '"' ? std::string("\\\"") : std::string(1, c);
+  return v + pattern + "\"";
+}
+
 std::string slurmScript(const Batch& batch, const std::vector<int>& todo, int jobs,
                         const std::string& tarn) {
+  if (!jobScriptRefusal(batch).empty()) return "";
   const std::string dir = absolutePath(batch, batch.out);
   return "#!/bin/sh\n"
          "# One task per run of batch.json; each writes its run's directory as a local batch does.\n"
          "#SBATCH --job-name=tarn-batch\n"
          "#SBATCH --array=" + arraySpec(todo, jobs) + "\n"
-         "#SBATCH --output=" + dir + "/slurm/%A_%a.out\n"
+         "#SBATCH --output=" + slurmFileValue(dir, "/slurm/%A_%a.out") + "\n"
          "cd " + shellQuoted(batch.cwd) + " || exit 2\n"
          "exec " + shellQuoted(tarn) + " batch --task \"$SLURM_ARRAY_TASK_ID\" --out " +
          shellQuoted(dir) + "\n";
@@ -126,7 +147,11 @@ int submitToSlurm(const Batch& batch, const std::vector<int>& todo, int jobs, bo
     return 2;
   }
   const std::string script = slurmScript(batch, todo, jobs, tarnExecutable());
-  std::string error;
+  std::string error = jobScriptRefusal(batch);
+  if (script.empty()) {
+    std::fprintf(stderr, "tarn batch: %s\n", error.c_str());
+    return 2;
+  }
   const std::string scriptPath = dir + "/batch.sbatch";
   if (!writeFileAtomically(scriptPath, script, error)) {
     std::fprintf(stderr, "tarn batch: %s\n", error.c_str());

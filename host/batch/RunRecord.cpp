@@ -16,6 +16,7 @@ json toJson(const RunRecord& r) {
             {"state", stateName(r.state)}, {"exit", r.exit}, {"signal", r.signal},
             {"seconds", r.seconds}, {"cpu_seconds", r.cpuSeconds}, {"max_rss_kib", r.maxRssKib},
             {"events", r.events},   {"reason", r.reason}};
+  if (!r.damage.empty()) j["damage"] = r.damage;
   if (!r.host.empty()) j["host"] = r.host;
   if (r.pid) j["pid"] = r.pid;
   if (!r.inputs.is_null()) j["inputs"] = r.inputs;
@@ -57,6 +58,7 @@ bool fromJson(const json& j, RunRecord& r, std::string& why) {
   r.run = text("run");
   r.name = text("name");
   r.reason = text("reason");
+  r.damage = text("damage");
   r.host = text("host");
   r.exit = number("exit", 0);
   r.signal = number("signal", 0);

@@ -20,6 +20,7 @@ struct RunRecord {
   long long maxRssKib = 0;
   uint64_t events = 0;
   std::string reason;
+  std::string damage;      // what a damaged run file did to a run that went on ("" none)
   std::string host;        // "" when not known
   long long pid = 0;       // the batch's, while running; 0 otherwise
   nlohmann::json inputs;   // what a done run's result depends on; null otherwise

@@ -15,6 +15,10 @@ __attribute__((visibility("default"))) void tarn_run_failed(void);
 __attribute__((visibility("default"))) void tarn_run_failed_because(const char* node, const char* reason);
 // The failures counted since the process began.
 __attribute__((visibility("default"))) unsigned tarn_run_failures(void);
+// A source met a damaged run file (cut, a checksum error, an event that does
+// not decode) and ended there as at the file's end: the run is not failed,
+// but the runner keeps "NODE: REASON" for a batch to record.
+__attribute__((visibility("default"))) void tarn_run_damaged(const char* node, const char* reason);
 // A host plug-in could not take a setting and has said why on stderr: the
 // runner stops before anything runs, as for a setting that does not convert.
 __attribute__((visibility("default"))) void tarn_setting_rejected(void);
@@ -23,3 +27,5 @@ __attribute__((visibility("default"))) unsigned tarn_settings_rejected(void);
 
 // "NODE: REASON" of each failure given with a reason, in order.
 __attribute__((visibility("default"))) std::vector<std::string> runFailureReasons();
+// "NODE: REASON" of each damage reported, in order.
+__attribute__((visibility("default"))) std::vector<std::string> runDamage();

@@ -175,6 +175,20 @@ std::string parseArgs(int argc, char** argv, BatchArgs& args) {
   return "";
 }
 
+// The batch's records are JSON, which holds UTF-8 text alone: an argument
+// that is not is refused before anything is written. "" or what is wrong.
+std::string notUtf8(const Batch& batch, const std::vector<std::string>& runs) {
+  std::vector<std::pair<std::string, std::string>> given = {
+      {"the graph file's path", batch.graph}, {"the output directory", batch.out},
+      {"the current directory", batch.cwd}};
+  for (const std::string& s : batch.settings) given.push_back({"the setting", s});
+  for (const std::string& r : runs) given.push_back({"the run file", r});
+  for (const auto& g : given)
+    if (!isUtf8(g.second))
+      return g.first + " " + recordText(g.second) + " is not UTF-8 text, which the batch's records cannot hold";
+  return "";
+}
+
 // The runs the command line names, each with its name, input and settings.
 int gatherRuns(BatchArgs& args) {
   Batch& batch = args.batch;
@@ -183,6 +197,11 @@ int gatherRuns(BatchArgs& args) {
   if (!expandRuns({args.positional.begin() + 1, args.positional.end()}, runs, error))
     return usage(error);
   if (runs.empty()) return usage("the run lists name no runs");
+  error = notUtf8(batch, runs);
+  if (!error.empty()) {
+    std::cerr << "tarn batch: " << error << "\n";
+    return 2;
+  }
   if (batch.byRun) {
     if (!groupSubruns(runs, batch.runs, error)) {
       std::cerr << "tarn batch: " << error << "\n";
@@ -265,6 +284,11 @@ int batchCommand(int argc, char** argv) {
   batch.graph = absolute(args.positional[0]);
   batch.cwd = currentDirectory();
   if (int status = gatherRuns(args)) return status;
+  const std::string unscriptable = args.slurm ? jobScriptRefusal(batch) : "";
+  if (!unscriptable.empty()) {
+    std::cerr << "tarn batch: " << unscriptable << "\n";
+    return 2;
+  }
 
   // A mistake in the graph shows once, here, as `tarn run` would show it.
   RunOptions check;

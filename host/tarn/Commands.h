@@ -9,6 +9,7 @@ struct RunOptions {
   std::vector<std::string> overrides;  // NODE.PORT=TEXT, delivered after the file's settings
   int progress = -1;                   // -1: when stderr is a terminal; 0 never; 1 always
   int countsFd = -1;                   // where a batch reads the events sent (-1: none)
+  int damageFd = -1;                   // where a batch reads the damage the run met (-1: none)
   std::string serve;                   // [HOST:]PORT of the live page; empty: none
   bool linger = false;                 // keep serving after the run, until Ctrl-C
 };

@@ -27,6 +27,19 @@ void lingerUntilInterrupted(const Monitor& monitor, const std::string& url) {
   while (!monitor.interrupted()) ::usleep(100 * 1000);
 }
 
+// What damaged run files did to the run, one "NODE: REASON" a line, for the
+// batch that gave `fd` to record beside how the run ended.
+void writeDamage(int fd) {
+  if (fd < 0) return;
+  std::string text;
+  for (const std::string& d : runDamage()) text += d + "\n";
+  for (size_t at = 0; at < text.size();) {
+    const ssize_t n = ::write(fd, text.data() + at, text.size() - at);
+    if (n <= 0) break;  // the run's own result stands; the batch then misses the note
+    at += static_cast<size_t>(n);
+  }
+}
+
 }  // namespace
 
 int runGraph(const RunOptions& options) {
@@ -93,6 +106,7 @@ int runGraph(const RunOptions& options) {
   }
   monitor.reset();
   Monitor::writeCount(options.countsFd, events);
+  writeDamage(options.damageFd);
   if (!startError.empty()) {
     std::cerr << startError << "\n";
     return kGraphError;

@@ -75,7 +75,7 @@ bool asksForHelp(int argc, char** argv) {
   return false;
 }
 
-enum RunOption { kProgress = 256, kNoProgress, kCountsFd, kServe, kLinger };
+enum RunOption { kProgress = 256, kNoProgress, kCountsFd, kDamageFd, kServe, kLinger };
 
 // The options of `tarn run`, argv[0] being the word before them. -1 when the
 // graph is to run, else the exit status.
@@ -84,8 +84,9 @@ int parseRunOptions(int argc, char** argv, RunOptions& options) {
                                        {"help", no_argument, nullptr, 'h'},
                                        {"progress", no_argument, nullptr, kProgress},
                                        {"no-progress", no_argument, nullptr, kNoProgress},
-                                       // Undocumented: a batch's window on the events a run has sent.
+                                       // Undocumented: a batch's windows on the events a run has sent and the damage it met.
                                        {"counts-fd", required_argument, nullptr, kCountsFd},
+                                       {"damage-fd", required_argument, nullptr, kDamageFd},
                                        {"serve", required_argument, nullptr, kServe},
                                        {"linger", no_argument, nullptr, kLinger},
                                        {nullptr, 0, nullptr, 0}};
@@ -99,6 +100,7 @@ int parseRunOptions(int argc, char** argv, RunOptions& options) {
       case kProgress: options.progress = 1; break;
       case kNoProgress: options.progress = 0; break;
       case kCountsFd: options.countsFd = std::atoi(optarg); break;
+      case kDamageFd: options.damageFd = std::atoi(optarg); break;
       case kServe: options.serve = optarg; break;
       case kLinger: options.linger = true; break;
       case ':':

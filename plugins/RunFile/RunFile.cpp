@@ -118,6 +118,14 @@ void RunFile::pause() const {
   }
 }
 
+// Said on stdout, and to a host that records damaged runs: the run ends as
+// finished, so nothing else would tell a batch's user of it.
+void RunFile::reportDamage(const std::string& what) {
+  const std::string message = "RunFile: " + std::string(reader.GetFilename()) + ": " + what;
+  std::cout << name << ": " << message << std::endl;
+  tellHostTheRunWasDamaged(name, message);
+}
+
 // A followed file has no more yet: waits for it to grow. False when the file
 // is over instead: its end of run was sent, or it shrank or was replaced
 // (said once); Stop leaves the file open, so a later Start goes on with it.
@@ -125,7 +133,7 @@ bool RunFile::awaitGrowth() {
   if (endOfRunSent) return false;
   const std::string changed = reader.Changed();
   if (!changed.empty()) {
-    std::cout << name << ": RunFile: " << reader.GetFilename() << ": " << changed << std::endl;
+    reportDamage(changed);
     return false;
   }
   growth.wait();
@@ -171,9 +179,7 @@ void RunFile::Start() {
       continue;  // waiting is no step
     } else {
       // A damaged file ends like a finished one, but the user must learn of it.
-      if (reader.GetLastErrno() != 0)
-        std::cout << name << ": RunFile: " << reader.GetFilename() << ": "
-                  << reader.GetLastError() << std::endl;
+      if (reader.GetLastErrno() != 0) reportDamage(reader.GetLastError());
       nextFile();
     }
     ++count;

@@ -30,6 +30,7 @@ class RunFile : public TarnBase {
   void nextFile();
   void pause() const;
   bool awaitGrowth();
+  void reportDamage(const std::string& what);
 
   int steps;
   double interval;

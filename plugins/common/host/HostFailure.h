@@ -24,3 +24,12 @@ inline void tellHostTheRunFailed(const std::string& node, const std::string& rea
   else
     tellHostTheRunFailed();
 }
+
+// A damaged run file (cut, a checksum error, an event that does not decode)
+// ends the run as its end would, so the run is not failed; a host that keeps
+// such runs apart (tarn_run_damaged) is told why. Others go without.
+inline void tellHostTheRunWasDamaged(const std::string& node, const std::string& reason) {
+  using Call = void (*)(const char*, const char*);
+  static const Call call = reinterpret_cast<Call>(::dlsym(RTLD_DEFAULT, "tarn_run_damaged"));
+  if (call) call(node.c_str(), reason.c_str());
+}

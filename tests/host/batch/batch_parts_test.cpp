@@ -49,10 +49,14 @@ TEST(BatchRecord, ReadsBackWhatItWroteAndARunKilledBySignalIsNeverDone) {
   r.events = 1ull << 40;
   r.host = "node1";
   r.inputs = {{"input", "data/run00005.mid.gz"}};
+  r.damage = "in: RunFile: run00005.mid.gz: Unexpected end of file";
   RunRecord back;
   std::string why;
   ASSERT_TRUE(fromJson(nlohmann::json::parse(toJson(r).dump()), back, why)) << why;
   EXPECT_EQ(toJson(back), toJson(r));
+  // A record of before damage was recorded reads as undamaged.
+  ASSERT_TRUE(fromJson(nlohmann::json::parse(R"({"state":"done","index":1})"), back, why));
+  EXPECT_EQ(back.damage, "");
   EXPECT_FALSE(fromJson(nlohmann::json::parse(R"({"state":"weird","index":1})"), back, why));
   EXPECT_FALSE(fromJson(nlohmann::json::parse(R"({"state":"done"})"), back, why));
 
@@ -108,6 +112,19 @@ TEST(BatchSlurmScript, PathsWithApostrophesAndSpacesReachTheTaskWhole) {
   while (std::fgets(buf, sizeof buf, p)) out += buf;
   EXPECT_EQ(::pclose(p), 0) << out;
   EXPECT_EQ(out, dir + "\n[batch]\n[--task]\n[2]\n[--out]\n[" + dir + "/o'ut dir]\n");
+
+  // Slurm splits a directive at blanks outside double quotes and expands %
+  // patterns in a log's name; a line break would end the directive and make
+  // the rest of the path a command of the script.
+  batch.cwd = "/";
+  batch.out = "/b %a \"q\"";
+  EXPECT_NE(slurmScript(batch, {0}, 0, tarn).find("\n#SBATCH --output=\"/b %%a \\\"q\\\"/slurm/%A_%a.out\"\n"),
+            std::string::npos) << slurmScript(batch, {0}, 0, tarn);
+  for (const char* unsafe : {"/o ut\ntouch PWNED\n#", "/o\rut", "/o\\ut"}) {
+    batch.out = unsafe;
+    EXPECT_EQ(slurmScript(batch, {0}, 0, tarn), "") << unsafe;
+    EXPECT_NE(jobScriptRefusal(batch), "") << unsafe;
+  }
 }
 
 TEST(BatchRuns, NamesAndWordsOfEachRun) {

@@ -97,8 +97,10 @@ TEST(TarnBatchSlurm, ArrayJobWritesWhatALocalBatchWrites) {
     ASSERT_TRUE(synth::writeRun(path, synth::makeRun(spec), false, synth::Damage::None, error));
     args.push_back(path);
   }
+  // A blank and a Slurm file pattern in the directory: Slurm's logs go there too.
+  const std::string b = "b %a";
   for (const char* s : {"-s", "in.file={run}", "-s", "hist.prefix={out}/{name}", "-s",
-                        "h5.file={out}/spectra.h5", "--out", "b"})
+                        "h5.file={out}/spectra.h5", "--out", b.c_str()})
     args.push_back(s);
   ASSERT_EQ(::mkdir((dir.path() + "/local").c_str(), 0755), 0);
   ASSERT_EQ(::mkdir((dir.path() + "/slurm").c_str(), 0755), 0);
@@ -109,25 +111,29 @@ TEST(TarnBatchSlurm, ArrayJobWritesWhatALocalBatchWrites) {
   auto slurm = batchIn(dir.path() + "/slurm", args);
   ASSERT_EQ(slurm.status, 0) << slurm.err;
   EXPECT_NE(slurm.err.find("tarn batch: submitted Slurm job "), std::string::npos) << slurm.err;
-  EXPECT_NE(slurm.err.find("tarn batch: 3 runs: 3 done (0 of them before), 0 failed; results in b\n"),
+  EXPECT_NE(slurm.err.find("tarn batch: 3 runs: 3 done (0 of them before), 0 failed; results in " + b + "\n"),
             std::string::npos) << slurm.err;
-  const std::string script = tarntest::contentOf(dir.path() + "/slurm/b/batch.sbatch");
+  const std::string script = tarntest::contentOf(dir.path() + "/slurm/" + b + "/batch.sbatch");
   EXPECT_NE(script.find("#SBATCH --array=0,1,2%2\n"), std::string::npos) << script;
+  const std::string job = slurm.err.substr(slurm.err.find("job ") + 4, slurm.err.find(':', slurm.err.find("job ")) -
+                                                                         slurm.err.find("job ") - 4);
+  EXPECT_EQ(tarntest::namesIn(dir.path() + "/slurm/" + b + "/slurm"),
+            (std::set<std::string>{job + "_0.out", job + "_1.out", job + "_2.out"}));
   for (const char* name : {"run00001", "run00002", "run00003"}) {
-    auto here = runFiles(dir.path() + "/local/b/" + name);
-    auto there = runFiles(dir.path() + "/slurm/b/" + name);
+    auto here = runFiles(dir.path() + "/local/" + b + "/" + name);
+    auto there = runFiles(dir.path() + "/slurm/" + b + "/" + name);
     EXPECT_EQ(here.size(), 8u) << name;  // stdout, stderr, status, 2 CSV, 2 PNG, HDF5
     for (const auto& f : here) EXPECT_TRUE(there[f.first] == f.second) << name << "/" << f.first;
   }
   // Merged, the two give the same files too.
-  for (const char* engine : {"/local/b", "/slurm/b"})
-    ASSERT_EQ(batchIn(dir.path() + engine, {"merge", "."}).status, 0) << engine;
-  auto mergedHere = runFiles(dir.path() + "/local/b/merged");
-  auto mergedThere = runFiles(dir.path() + "/slurm/b/merged");
+  for (const char* engine : {"/local/", "/slurm/"})
+    ASSERT_EQ(batchIn(dir.path() + engine + b, {"merge", "."}).status, 0) << engine;
+  auto mergedHere = runFiles(dir.path() + "/local/" + b + "/merged");
+  auto mergedThere = runFiles(dir.path() + "/slurm/" + b + "/merged");
   EXPECT_EQ(mergedHere.size(), 6u);  // 2 CSV, 2 PNG, HDF5, and the status entry of none
   for (const auto& f : mergedHere) EXPECT_TRUE(mergedThere[f.first] == f.second) << "merged/" << f.first;
 
-  auto table = runTarn({"batch", "--status", dir.path() + "/slurm/b"});
+  auto table = runTarn({"batch", "--status", dir.path() + "/slurm/" + b});
   EXPECT_EQ(table.status, 0);
   EXPECT_NE(table.out.find("run00002  done                 32"), std::string::npos) << table.out;
   EXPECT_NE(table.out.find("3 runs: 3 done\n"), std::string::npos) << table.out;

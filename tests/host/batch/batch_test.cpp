@@ -75,8 +75,11 @@ TEST_F(TarnBatch, RecordsEachRunAndResumesWhatIsNotDoneOrHasChanged) {
   EXPECT_EQ(r.status, 1) << r.err;
   EXPECT_NE(r.err.find("tarn batch: run00004: failed: run file " + missing + " not found\n"),
             std::string::npos) << r.err;
-  EXPECT_NE(r.err.find("4 runs: 3 done (0 of them before), 1 failed"), std::string::npos) << r.err;
-  EXPECT_EQ(count(r.err, "\n"), 2u) << r.err;  // one line per failure and the totals
+  // A damaged file's run ends as `tarn run` ends on it, done, but the batch tells of it.
+  const std::string damage = "in: RunFile: " + damaged + ": Unexpected end of file inside an event";
+  EXPECT_NE(r.err.find("tarn batch: run00003: damaged: " + damage + "\n"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("4 runs: 3 done (0 of them before), 1 of them damaged, 1 failed"), std::string::npos) << r.err;
+  EXPECT_EQ(count(r.err, "\n"), 3u) << r.err;  // one line per failure and damage, and the totals
   json s1 = status(out, "run00001");
   EXPECT_EQ(s1["state"], "done");
   EXPECT_EQ(s1["events"], 42);  // begin of run, 40 events, end of run
@@ -84,9 +87,13 @@ TEST_F(TarnBatch, RecordsEachRunAndResumesWhatIsNotDoneOrHasChanged) {
   EXPECT_GT(s1["max_rss_kib"].get<long>(), 0);
   EXPECT_EQ(tarntest::contentOf(out + "/run00001/run00001.h5").substr(1, 3), "HDF");
   EXPECT_EQ(status(out, "run00002")["state"], "done");
-  // A damaged file's run ends as `tarn run` ends on it, RunFile's message in its stdout.
   EXPECT_EQ(status(out, "run00003")["state"], "done");
-  EXPECT_NE(tarntest::contentOf(out + "/run00003/stdout").find("Unexpected end of file"), std::string::npos);
+  EXPECT_EQ(status(out, "run00003")["damage"], damage);
+  EXPECT_NE(tarntest::contentOf(out + "/run00003/stdout").find(damage), std::string::npos);
+  const std::string shown = runTarn({"batch", "--status", out}).out;
+  EXPECT_NE(shown.find("run00003  damaged "), std::string::npos) << shown;
+  EXPECT_NE(shown.find(damage), std::string::npos) << shown;
+  EXPECT_NE(shown.find("4 runs: 3 done (1 damaged), 1 failed\n"), std::string::npos) << shown;
   json s4 = status(out, "run00004");
   EXPECT_EQ(s4["state"], "failed");
   EXPECT_NE(s4["reason"].get<std::string>().find("not found"), std::string::npos);
@@ -98,11 +105,12 @@ TEST_F(TarnBatch, RecordsEachRunAndResumesWhatIsNotDoneOrHasChanged) {
   const std::string before = tarntest::contentOf(out + "/run00001/status.json");
   r = runTarn(args({good1, good2, damaged, missing}));
   EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.err.find("3 done (3 of them before), 1 failed"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("3 done (3 of them before), 1 of them damaged, 1 failed"), std::string::npos) << r.err;
   makeRun(missing, 5);
   r = runTarn(args({good1, good2, damaged, missing}));
   EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.err, "tarn batch: 4 runs: 4 done (3 of them before), 0 failed; results in " + out + "\n");
+  EXPECT_EQ(r.err, "tarn batch: run00003: damaged: " + damage + "\ntarn batch: 4 runs: 4 done (3 of them before), 1 "
+                   "of them damaged, 0 failed; results in " + out + "\n");
   EXPECT_EQ(tarntest::contentOf(out + "/run00001/status.json"), before);
 
   // A changed input file, a changed graph, a changed setting, --force: each reruns.
@@ -198,23 +206,51 @@ TEST_F(TarnBatch, CtrlCStopsTheRunsAndALaterCallRerunsExactlyThose) {
   EXPECT_EQ(status(out, "run00004")["events"], 62);
 }
 
-TEST_F(TarnBatch, KillNineLeavesNoRunLookingDone) {
+// The state field of /proc/PID/stat ('\0' when there is no such process).
+char processState(pid_t pid) {
+  const std::string stat = tarntest::contentOf("/proc/" + std::to_string(pid) + "/stat");
+  const size_t end = stat.rfind(") ");
+  return end == std::string::npos ? '\0' : stat[end + 2];
+}
+
+// A child of `parent` (0 when it has none), found through /proc.
+pid_t childOf(pid_t parent) {
+  for (const std::string& entry : tarntest::namesIn("/proc")) {
+    if (entry.find_first_not_of("0123456789") != std::string::npos) continue;
+    const std::string stat = tarntest::contentOf("/proc/" + entry + "/stat");
+    const size_t end = stat.rfind(") ");
+    if (end != std::string::npos && std::atol(stat.c_str() + end + 4) == parent) return std::atoi(entry.c_str());
+  }
+  return 0;
+}
+
+TEST_F(TarnBatch, KillNineLeavesNoRunLookingDoneAndTheRerunWaitsForItsRuns) {
   const std::string slow = dir.path() + "/run00001.mid";
   makeRun(slow, 60);
+  // Its sink takes a while to be destroyed, as one writing large results does.
+  graph = dir.write("slow.tarn", std::string(kGraph) + "node sink SlowSink\n");
   ASSERT_EQ(runTarn(args({slow})).status, 0);
   ASSERT_EQ(status(out, "run00001")["state"], "done");
-  auto r = runTarn(args({slow}, {"--force", "-s", "in.interval=0.01"}), 300, -1, SIGKILL);
-  EXPECT_EQ(r.status, 128 + SIGKILL);
-  EXPECT_NE(status(out, "run00001")["state"], "done");
+  const int null = ::open("/dev/null", O_WRONLY);
+  const pid_t batch = tarntest::startTarn(
+      args({slow}, {"--force", "-s", "in.interval=0.01", "-s", "sink.linger=2000"}), null, null);
+  ::close(null);
+  pid_t run = 0;
+  for (int i = 0; i < 100 && !(run = childOf(batch)); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  ::kill(batch, SIGKILL);
+  int wstatus = 0;
+  ASSERT_EQ(::waitpid(batch, &wstatus, 0), batch);
+  ASSERT_NE(run, 0);
   EXPECT_EQ(status(out, "run00001")["state"], "running");
   EXPECT_NE(runTarn({"batch", "--status", out}).out.find("run00001  lost "), std::string::npos);
-  // The run goes with its batch instead of writing on unseen: it is stopped cleanly.
-  std::string log;
-  for (int i = 0; i < 50 && log.find("in deleted\n") == std::string::npos; ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    log = tarntest::contentOf(out + "/run00001/stdout");
-  }
-  EXPECT_NE(log.find("in deleted\n"), std::string::npos) << log;
+  // The run goes with its batch, stopped cleanly (2 s to destroy its sink);
+  // a rerun at once must not write in its directory before it has ended.
+  auto atOnce = runTarn(args({slow}, {"-s", "sink.linger=0"}));
+  EXPECT_EQ(atOnce.status, 0) << atOnce.err;
+  const char state = processState(run);
+  EXPECT_TRUE(state == '\0' || state == 'Z') << "the killed batch's run " << run << " is still " << state;
+
   // One batch on a directory at a time.
   std::thread second([&] {
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
@@ -228,6 +264,33 @@ TEST_F(TarnBatch, KillNineLeavesNoRunLookingDone) {
   auto rerun = runTarn(args({slow}, {"-s", "in.interval=0.01"}));
   EXPECT_EQ(rerun.status, 0);
   EXPECT_NE(rerun.err.find("1 done (1 of them before)"), std::string::npos) << rerun.err;
+}
+
+// The records are JSON, which holds UTF-8 alone: an argument that is not is
+// refused, and a message that is not (a failed run's last line) is recorded
+// with its bytes replaced; the batch goes on with its runs.
+TEST_F(TarnBatch, TextThatIsNotUtf8NeverAbortsTheBatch) {
+  const std::string bad = "\xff\xfe", latin = dir.path() + "/run\xe9" "00001.mid";
+  makeRun(latin, 2);
+  makeRun(dir.path() + "/run00002.mid", 2);
+  const std::string list = dir.write("runs.txt", latin + "\n");
+  for (const auto& given : std::vector<std::vector<std::string>>{
+           args({latin}), args({"@" + list}), args({dir.path() + "/run00002.mid"}, {"-s", "in.steps=1" + bad})}) {
+    auto r = runTarn(given);
+    EXPECT_EQ(r.status, 2) << r.err;
+    EXPECT_NE(r.err.find(" is not UTF-8 text, which the batch's records cannot hold\n"), std::string::npos) << r.err;
+  }
+  EXPECT_NE(::access(out.c_str(), F_OK), 0);
+
+  const std::string nowhere = dir.path() + "/nowhere" + bad + ".mid";
+  graph = dir.write("bad.tarn", "node in RunFile\nset in.file " + nowhere + "\nstart in\n");
+  makeRun(dir.path() + "/run00003.mid", 2);
+  auto r = runTarn({"batch", graph, dir.path() + "/run00002.mid", dir.path() + "/run00003.mid", "-j1", "--out", out});
+  EXPECT_EQ(r.status, 1) << r.err;
+  for (const char* name : {"run00002", "run00003"}) {
+    EXPECT_EQ(status(out, name)["state"], "failed") << name;
+    EXPECT_NE(status(out, name).value("reason", "").find("/nowhere\uFFFD\uFFFD.mid not found"), std::string::npos);
+  }
 }
 
 // A plain run is read through a mapping, which read(2)'s count never sees: the
@@ -325,6 +388,7 @@ TEST_F(TarnBatch, TheArrayJobRunsEachRunAsATaskOfTheScript) {
             "echo \"$@\" > " + dir.path() + "/sbatch.args\n"
             "for script; do :; done\n"
             "echo 4242\n"
+            "cd " + dir.path() + "\n"
             "for t in $(sed -n 's/^#SBATCH --array=//p' \"$script\" | sed 's/%.*//' | tr , ' '); do\n"
             "  SLURM_ARRAY_TASK_ID=$t sh \"$script\" >/dev/null 2>&1\n"
             "done\n");
@@ -333,6 +397,15 @@ TEST_F(TarnBatch, TheArrayJobRunsEachRunAsATaskOfTheScript) {
   makeRun(dir.path() + "/run00002.mid", 30);
   const std::string path = std::getenv("PATH") ? std::getenv("PATH") : "/usr/bin:/bin";
   ::setenv("PATH", (bin + ":" + path).c_str(), 1);
+  // A line break in the directory would end the script's directive there.
+  const std::string pwned = dir.path() + "/PWNED";
+  out = dir.path() + "/o ut\ntouch PWNED\n#";
+  auto refused = runTarn(args({dir.path() + "/run00001.mid"}, {"--slurm"}));
+  EXPECT_EQ(refused.status, 2);
+  EXPECT_EQ(refused.err, "tarn batch: the output directory (--out) holds a line break, which a Slurm job "
+                         "script cannot hold\n");
+  EXPECT_NE(::access(pwned.c_str(), F_OK), 0);
+  out = dir.path() + "/o ut%a";  // a blank and a Slurm pattern work
   auto r = runTarn(args({dir.path() + "/run00001.mid", dir.path() + "/run00002.mid"},
                         {"--slurm", "-j1", "--", "--partition=short"}));
   ::setenv("PATH", path.c_str(), 1);
