@@ -39,8 +39,8 @@ bool readStatus(const std::string& dir, const std::string& name, Run& run, std::
   std::string damage;
   const nlohmann::json status = readRecordFile(path, damage);
   if (status.is_null() || !damage.empty()) {
-    // The damage named from status.json on: the run's directory leads the message.
-    why = damage.empty() ? "no status.json (not run, or not finished)" : damage.substr(path.size() - 11);
+    // Named from status.json on: the run's directory leads the message.
+    why = damage.empty() ? "no status.json (not run, or not finished)" : damage.substr(dir.size() + name.size() + 2);
     return false;
   }
   RunRecord record;
