@@ -1,6 +1,8 @@
 // `tarn merge` over a batch directory with one forged run: the input is the
 // run's status.json, spectra.h5 and table, and the merged directory's list of
-// what an earlier merge made, cut apart by kPart. The other run is whole. The
+// what an earlier merge made, cut apart by kPart. The other run's spectra.h5 is
+// whole; it has no table, since drawing a merged table's plot takes nine
+// tenths of a round: one seed forges the HDF5 file, the other the table. The
 // merge names what it cannot join, never crashes, hangs or grows without bound.
 #include <hdf5.h>
 #include <unistd.h>
@@ -18,6 +20,13 @@
 #include "HistogramCsv.h"
 #include "Merge.h"
 #include "tarn_type.h"
+
+// The merged plot is drawn by PLplot, which keeps its device modules (libltdl)
+// and whose cairo device's fontconfig and pango caches are never freed: once a
+// process, as scripts/lsan-suppressions.txt says for the tests.
+extern "C" const char* __lsan_default_suppressions() {
+  return "leak:libltdl.so\nleak:libfontconfig.so\nleak:libpango\nleak:libhdf5_serial.so\n";
+}
 
 namespace {
 
@@ -83,9 +92,9 @@ const std::string& batch() {
   H5Eset_auto2(H5E_DEFAULT, nullptr, nullptr);
   std::filesystem::create_directories(*scratch + "/run00001");
   std::filesystem::create_directories(*scratch + "/run00002");
-  std::ofstream(*scratch + "/run00001/status.json") << status("run00001", 0);
   writeHdf5(*scratch + "/run00001/spectra.h5");
-  writeTable(*scratch + "/run00001/run00001_A.csv");
+  writeTable(*scratch + "/table.csv");  // the seed's: no run directory, not merged
+  std::ofstream(*scratch + "/run00001/status.json") << status("run00001", 0);
   return *scratch;
 }
 
@@ -120,11 +129,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 }
 
 std::vector<std::vector<uint8_t>> tarnFuzzSeeds() {
-  const std::string dir = batch();
-  const std::string whole = status("run00002", 1) + kPart + slurp(dir + "/run00001/spectra.h5") + kPart +
-                            slurp(dir + "/run00001/run00001_A.csv") + kPart +
-                            "{\"made\": [\"spectra.h5\", \"gone.csv\", \"../outside\"]}\n";
-  std::vector<std::vector<uint8_t>> seeds;
-  seeds.emplace_back(whole.begin(), whole.end());
-  return seeds;
+  const std::string dir = batch(), list = "{\"made\": [\"spectra.h5\", \"gone.csv\", \"../outside\"]}\n";
+  const std::string seeds[] = {
+      status("run00002", 1) + kPart + slurp(dir + "/run00001/spectra.h5") + kPart + kPart + list,
+      status("run00002", 1) + kPart + kPart + slurp(dir + "/table.csv") + kPart + list,
+  };
+  std::vector<std::vector<uint8_t>> bytes;
+  for (const std::string& seed : seeds) bytes.emplace_back(seed.begin(), seed.end());
+  return bytes;
 }
