@@ -6,6 +6,7 @@
 
 #include "AtomicFile.h"
 #include "Batch.h"
+#include "RecordFile.h"
 
 using nlohmann::json;
 
@@ -48,9 +49,10 @@ bool writeManifest(const Batch& batch, std::string& error) {
 }
 
 static json readJson(const std::string& path) {
-  std::ifstream in(path);
-  if (!in) return json();
-  return json::parse(in, nullptr, false);  // a discarded (unparsable) value on a bad file
+  std::string damage;
+  json value = readRecordFile(path, damage);  // a discarded value on a bad file
+  if (!damage.empty()) std::fprintf(stderr, "tarn batch: %s\n", damage.c_str());
+  return value;
 }
 
 bool readManifest(const std::string& dir, Batch& batch, std::string& error) {

@@ -1,5 +1,13 @@
 #include "Hdf5RunFile.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
 #include "Hdf5Column.h"
 #include "Hdf5Layout.h"
 
@@ -18,6 +26,56 @@ long long lengthOf(hid_t group, const char* name) {
   if (space < 0 || H5Sget_simple_extent_ndims(space) != 1 || H5Sget_simple_extent_dims(space, &n, nullptr) != 1)
     return -1;
   return static_cast<long long>(n);
+}
+
+// The largest chunk the join reads (the Hdf5Writer's are 128 KiB), and the
+// widest value (the writer's are at most 8 bytes).
+constexpr hsize_t kMaxChunkBytes = hsize_t(16) << 20;
+constexpr size_t kMaxValueBytes = 16;
+constexpr hsize_t kMaxExpansion = 2048;
+
+// Whether the data dataset `name` claims are really in the file: every chunk
+// stored, or a contiguous block inside the file as long as the extent. A chunk
+// that is not stored reads as fill values, so a few bytes could claim 2^40 entries
+// and the join would copy them for ever. Adds what the dataset claims to `claimed`.
+bool stored(hid_t group, const char* name, hsize_t fileSize, hsize_t& claimed, std::string& why) {
+  Handle d(H5Dopen2(group, name, H5P_DEFAULT), H5Dclose);
+  Handle space(d >= 0 ? H5Dget_space(d) : -1, H5Sclose);
+  Handle type(d >= 0 ? H5Dget_type(d) : -1, H5Tclose);
+  Handle create(d >= 0 ? H5Dget_create_plist(d) : -1, H5Pclose);
+  hsize_t n = 0;
+  const size_t size = type >= 0 ? H5Tget_size(type) : 0;
+  auto refuse = [&](const std::string& reason) {
+    why = name + (": " + reason);
+    return false;
+  };
+  if (space < 0 || create < 0 || H5Sget_simple_extent_dims(space, &n, nullptr) != 1) return refuse("unreadable");
+  if (size == 0 || size > kMaxValueBytes || H5Tis_variable_str(type) != 0 || H5Tdetect_class(type, H5T_VLEN) != 0 ||
+      H5Tget_class(type) == H5T_REFERENCE)
+    return refuse("not a column of numbers");
+  if (n > (hsize_t(1) << 56) / size) return refuse("too long");
+  claimed += n * size;
+  if (H5Pget_external_count(create) != 0) return refuse("its data are in other files");
+  switch (H5Pget_layout(create)) {
+    case H5D_COMPACT:
+      return true;  // in the object's header, at most 64 KiB
+    case H5D_CONTIGUOUS: {
+      const haddr_t at = H5Dget_offset(d);
+      if (n == 0 || (H5Dget_storage_size(d) >= n * size && at != HADDR_UNDEF && at <= fileSize && fileSize - at >= n * size))
+        return true;
+      return refuse("its data are not in the file");
+    }
+    case H5D_CHUNKED: {
+      hsize_t chunk = 0, chunks = 0;
+      if (H5Pget_chunk(create, 1, &chunk) != 1 || chunk == 0 || chunk > kMaxChunkBytes / size)
+        return refuse("chunks of more than 16 MiB");
+      if (H5Dget_num_chunks(d, space, &chunks) < 0 || chunks != (n + chunk - 1) / chunk)
+        return refuse(std::to_string(chunks) + " of its " + std::to_string((n + chunk - 1) / chunk) + " chunks stored");
+      return true;
+    }
+    default:
+      return refuse("not laid out as a column");
+  }
 }
 
 bool isInt64(hid_t group, const char* name) {
@@ -64,7 +122,7 @@ bool readStringAttribute(hid_t object, const char* name, std::string& v) {
 }
 
 // Checks that `group` is laid out as Hdf5Writer lays out a property; false with `why`.
-bool readPart(hid_t group, int64_t events, Part& p, std::string& why) {
+bool readPart(hid_t group, int64_t events, hsize_t fileSize, hsize_t& claimed, Part& p, std::string& why) {
   if (!readInt64Attribute(group, h5layout::kTarnType, p.tarnType) || !readStringAttribute(group, h5layout::kType, p.typeLabel)) {
     why = "no tarn_type and type attributes";
     return false;
@@ -76,6 +134,10 @@ bool readPart(hid_t group, int64_t events, Part& p, std::string& why) {
     return false;
   }
   const long long offsets = lengthOf(group, h5layout::kOffsets), inner = lengthOf(group, h5layout::kInnerOffsets);
+  const std::pair<const char*, long long> columns[] = {
+      {h5layout::kValues, p.values}, {h5layout::kEvent, p.entries}, {h5layout::kOffsets, offsets}, {h5layout::kInnerOffsets, inner}};
+  for (const auto& column : columns)
+    if (column.second >= 0 && !stored(group, column.first, fileSize, claimed, why)) return false;
   p.depth = offsets < 0 ? 0 : inner < 0 ? 1 : 2;
   if (p.depth == 0 && (inner >= 0 || p.values != p.entries)) {
     why = "values and event differ in length";
@@ -108,6 +170,7 @@ bool readPart(hid_t group, int64_t events, Part& p, std::string& why) {
 struct Listing {
   std::map<std::string, Part>* parts;
   int64_t events;
+  hsize_t fileSize, claimed;  // bytes of the file, and of the data its columns claim
   std::string why;
 };
 
@@ -121,7 +184,7 @@ herr_t visitLink(hid_t root, const char* name, const H5L_info_t*, void* data) {
   const hid_t group = object;
   Part p;
   std::string why;
-  if (group < 0 || !readPart(group, l.events, p, why)) {
+  if (group < 0 || !readPart(group, l.events, l.fileSize, l.claimed, p, why)) {
     l.why = "group " + std::string(name) + ": " + why;
     return 1;
   }
@@ -129,9 +192,8 @@ herr_t visitLink(hid_t root, const char* name, const H5L_info_t*, void* data) {
   return 0;
 }
 
-}  // namespace
-
-bool readRunFile(const Source& s, RunFile& f, std::string& why) {
+// The checks themselves, in whichever process makes them.
+bool readLayout(const Source& s, RunFile& f, std::string& why) {
   f.source = &s;
   Handle file(H5Fopen(s.path.c_str(), H5F_ACC_RDONLY, H5P_DEFAULT), H5Fclose);
   if (file < 0) {
@@ -143,13 +205,58 @@ bool readRunFile(const Source& s, RunFile& f, std::string& why) {
     return false;
   }
   if (!readInt64Attribute(file, h5layout::kRunNumber, f.number)) f.number = s.run->number;
-  Listing listing{&f.parts, f.events, ""};
+  struct stat st;
+  Listing listing{&f.parts, f.events, ::stat(s.path.c_str(), &st) == 0 ? hsize_t(st.st_size) : 0, 0, ""};
   if (H5Literate(file, H5_INDEX_NAME, H5_ITER_INC, nullptr, visitLink, &listing) != 0) {
     why = listing.why.empty() ? "its groups cannot be listed" : listing.why;
+    return false;
+  }
+  // Deflate packs at most about 1,000 bytes into one: more than twice that is
+  // chunks that repeat one another's bytes.
+  if (listing.claimed / kMaxExpansion > listing.fileSize) {
+    why = "its columns claim " + std::to_string(listing.claimed) + " bytes, far more than its " +
+          std::to_string(listing.fileSize) + " could hold";
     return false;
   }
   return true;
 }
 
+// Whether the HDF5 library reads the file's layout without crashing, tried in
+// a child: the library faults on some forged files (a damaged global heap), and
+// one forged run must cost only itself. False with `why` when it does not.
+bool readsSafely(const Source& s, std::string& why) {
+  int fds[2];
+  if (::pipe2(fds, O_CLOEXEC) != 0) return true;  // no child: read as before
+  const pid_t child = ::fork();
+  if (child == 0) {
+    RunFile f;
+    std::string reason;
+    bool ok = readLayout(s, f, reason);
+    ::close(fds[0]);
+    if (::write(fds[1], reason.data(), reason.size()) < 0) ok = false;
+    ::_exit(ok ? 0 : 1);
+  }
+  ::close(fds[1]);
+  std::string reason;
+  char buffer[512];
+  for (ssize_t n; (n = ::read(fds[0], buffer, sizeof buffer)) != 0;)
+    if (n > 0) reason.append(buffer, size_t(n));
+    else if (errno != EINTR) break;
+  ::close(fds[0]);
+  int status = 0;
+  if (child < 0) return true;
+  while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {}
+  if (WIFEXITED(status) && WEXITSTATUS(status) == 0) return true;
+  why = WIFSIGNALED(status) ? "the HDF5 library fails reading it (" + std::string(strsignal(WTERMSIG(status))) + ")"
+                            : reason;
+  return false;
+}
+
+}  // namespace
+
+bool readRunFile(const Source& s, RunFile& f, std::string& why) {
+  f.source = &s;
+  return readsSafely(s, why) && readLayout(s, f, why);
+}
 
 }  // namespace merge

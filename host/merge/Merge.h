@@ -7,6 +7,11 @@
 
 namespace merge {
 
+// Merges the finished runs of the batch in `dir` into dir/merged/, naming on
+// stderr what it leaves out: 0 all merged, 1 something skipped or not written,
+// 2 `dir` cannot be read.
+int mergeBatch(std::string dir);
+
 // A run of the batch whose status says it finished.
 struct Run {
   std::string name;  // its {name}: the directory DIR/NAME/ holds its files
@@ -31,11 +36,11 @@ struct Source {
 bool finishedRuns(const std::string& dir, std::vector<Run>& runs, std::string& error);
 
 // Each merge writes `target` (and, for a table, its plot) from `sources`, in run
-// order, through a temporary file renamed when complete. Files that are not what
-// they should be are named on stderr and left out; true only when every source
-// was merged and the result written.
-bool mergeTables(const std::string& target, const std::vector<Source>& sources);
-bool mergeHdf5(const std::string& target, const std::vector<Source>& sources);
+// order, through a temporary file renamed when complete, and adds each file it
+// wrote to `made`. Files that are not what they should be are named on stderr
+// and left out; true only when every source was merged and the result written.
+bool mergeTables(const std::string& target, const std::vector<Source>& sources, std::vector<std::string>& made);
+bool mergeHdf5(const std::string& target, const std::vector<Source>& sources, std::vector<std::string>& made);
 
 // True once an HDF5 file failed to close (a full disk): the library would try
 // again at exit and crash, so the process must end without its exit handlers.

@@ -48,9 +48,21 @@ void splitStem(const std::string& stem, std::string& prefix, std::string& proper
   }
 }
 
+// Whether adding table `t` to `sum` (null: to nothing) keeps every count, and
+// the total of all of them, below 2^64.
+bool countsFit(const hist::Histogram* sum, const hist::CsvTable& t) {
+  uint64_t total = sum ? sum->entries() : 0, bin = 0;
+  for (size_t i = 0; i < t.counts.size(); ++i)
+    if (__builtin_add_overflow(total, t.counts[i], &total) ||
+        (sum && __builtin_add_overflow(sum->counts()[i], t.counts[i], &bin)))
+      return false;
+  return !__builtin_add_overflow(total, t.underflow, &total) && !__builtin_add_overflow(total, t.overflow, &total) &&
+         !__builtin_add_overflow(sum ? sum->nans() : 0, t.nans, &bin);
+}
+
 }  // namespace
 
-bool mergeTables(const std::string& target, const std::vector<Source>& sources) {
+bool mergeTables(const std::string& target, const std::vector<Source>& sources, std::vector<std::string>& made) {
   bool clean = true;
   hist::CsvTable first;
   const Source* firstSource = nullptr;
@@ -67,14 +79,20 @@ bool mergeTables(const std::string& target, const std::vector<Source>& sources) 
       clean = false;
       continue;
     }
+    if (firstSource && t.edges != first.edges) {
+      std::cerr << "tarn merge: " << firstSource->path << " and " << s.path
+                << " have different binnings; nothing written for " << target << "\n";
+      return false;
+    }
+    if (!countsFit(sum.get(), t)) {
+      std::cerr << "tarn merge: " << s.path << ": its counts would take the sum past 2^64; skipped\n";
+      clean = false;
+      continue;
+    }
     if (!firstSource) {
       first = t;
       firstSource = &s;
       sum.reset(new hist::Histogram(t.edges));
-    } else if (t.edges != first.edges) {
-      std::cerr << "tarn merge: " << firstSource->path << " and " << s.path
-                << " have different binnings; nothing written for " << target << "\n";
-      return false;
     }
     addTable(*sum, t);
     ++merged;
@@ -100,6 +118,7 @@ bool mergeTables(const std::string& target, const std::vector<Source>& sources) 
     std::cerr << "tarn merge: " << error << "\n";
     return false;
   }
+  made.push_back(target);
   std::string prefix, property;
   splitStem(stem, prefix, property);
   const std::string runs = std::to_string(merged) + (merged == 1 ? " run" : " runs");
@@ -108,6 +127,7 @@ bool mergeTables(const std::string& target, const std::vector<Source>& sources) 
     std::cerr << "tarn merge: " << error << "\n";
     return false;
   }
+  made.push_back(stem + ".png");
   std::cout << target << ", .png: " << merged << (merged == 1 ? " run, " : " runs, ") << sum->entries() << " entries\n";
   return clean;
 }

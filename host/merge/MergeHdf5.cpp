@@ -38,7 +38,8 @@ struct Joined {
 };
 
 // Appends elements [from, n) of the dataset `name` of `group` to `out`, `shift` added
-// to each when `shifted` (int64 datasets). False with `error` when reading or writing fails.
+// to each when `shifted` (int64 datasets, which must ascend from 0: offsets and
+// event numbers). False with `error` when reading or writing fails, or one descends.
 bool copy(hid_t group, const char* name, hid_t type, hsize_t from, bool shifted, int64_t shift, Column& out,
           std::string& error) {
   Handle d(H5Dopen2(group, name, H5P_DEFAULT), H5Dclose);
@@ -49,6 +50,7 @@ bool copy(hid_t group, const char* name, hid_t type, hsize_t from, bool shifted,
     return false;
   }
   const size_t size = H5Tget_size(type);
+  int64_t previous = 0;
   std::vector<unsigned char> buffer(size_t(std::min(kBlock, n > from ? n - from : 1)) * size);
   for (hsize_t start = from; start < n;) {
     const hsize_t count = std::min(kBlock, n - start);
@@ -60,7 +62,15 @@ bool copy(hid_t group, const char* name, hid_t type, hsize_t from, bool shifted,
     }
     if (shifted) {
       int64_t* v = reinterpret_cast<int64_t*>(buffer.data());
-      for (hsize_t i = 0; i < count; ++i) v[i] += shift;
+      for (hsize_t i = 0; i < count; ++i) {
+        // The first and last were checked before the join began; the rest are checked here.
+        if (v[i] < previous) {
+          error = std::string(name) + " descends at element " + std::to_string(start + i);
+          return false;
+        }
+        previous = v[i];
+        v[i] += shift;
+      }
     }
     if (!out.append(buffer.data(), size_t(count), error)) return false;
     start += count;
@@ -230,7 +240,7 @@ bool finishJoin(Join& join, const std::string& target, bool ok, std::string& err
 
 bool hdf5CloseFailed() { return closeFailed; }
 
-bool mergeHdf5(const std::string& target, const std::vector<Source>& sources) {
+bool mergeHdf5(const std::string& target, const std::vector<Source>& sources, std::vector<std::string>& made) {
   bool clean = true;
   const std::vector<RunFile> files = readRunFiles(sources, clean);
   if (files.empty()) {
@@ -255,8 +265,16 @@ bool mergeHdf5(const std::string& target, const std::vector<Source>& sources) {
   for (const RunFile& f : files) join.subruns = join.subruns || f.source->run->subrun >= 0;
   std::string error;
   bool ok = true;
-  for (const RunFile& f : files)
+  for (const RunFile& f : files) {
+    int64_t total = 0;
+    if (__builtin_add_overflow(join.events, f.events, &total)) {
+      std::cerr << "tarn merge: " << f.source->path << ": its " << f.events << " events and the " << join.events
+                << " before overflow the count; skipped\n";
+      clean = false;
+      continue;
+    }
     if (!(ok = joinRun(join, f, clean, error))) break;
+  }
   ok = finishJoin(join, target, ok, error);
   errno = 0;
   if (H5Fclose(file) < 0) {
@@ -272,7 +290,8 @@ bool mergeHdf5(const std::string& target, const std::vector<Source>& sources) {
     std::cerr << "tarn merge: cannot write " << out.error() << "\n";
     return false;
   }
-  std::cout << target << ": " << files.size() << (files.size() == 1 ? " run, " : " runs, ") << join.events
+  made.push_back(target);
+  std::cout << target << ": " << join.names.size() << (join.names.size() == 1 ? " run, " : " runs, ") << join.events
             << " events\n";
   return clean;
 }

@@ -8,13 +8,12 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
-#include <sstream>
 
 #include <nlohmann/json.hpp>
 
 #include "Merge.h"
+#include "RecordFile.h"
 #include "RunRecord.h"
 
 namespace merge {
@@ -37,14 +36,13 @@ bool isDirectory(const std::string& path) {
 // The run's status, or false with `why` when it has none that says it finished.
 bool readStatus(const std::string& dir, const std::string& name, Run& run, std::string& why) {
   const std::string path = dir + "/" + name + "/status.json";
-  std::ifstream in(path);
-  if (!in) {
-    why = errno == ENOENT ? "no status.json (not run, or not finished)" : std::string("status.json: ") + std::strerror(errno);
+  std::string damage;
+  const nlohmann::json status = readRecordFile(path, damage);
+  if (status.is_null() || !damage.empty()) {
+    // Named from status.json on: the run's directory leads the message.
+    why = damage.empty() ? "no status.json (not run, or not finished)" : damage.substr(dir.size() + name.size() + 2);
     return false;
   }
-  std::stringstream text;
-  text << in.rdbuf();
-  const nlohmann::json status = nlohmann::json::parse(text.str(), nullptr, false);
   RunRecord record;
   if (!fromJson(status, record, why)) return false;
   if (record.state != RunState::Done) {
@@ -95,20 +93,17 @@ bool finishedRuns(const std::string& dir, std::vector<Run>& runs, std::string& e
   ::closedir(d);
   std::sort(names.begin(), names.end());
   // Runs of the manifest that never got a directory are named too.
-  std::ifstream manifest(dir + "/batch.json");
-  if (manifest) {
-    std::stringstream text;
-    text << manifest.rdbuf();
-    const nlohmann::json batch = nlohmann::json::parse(text.str(), nullptr, false);
-    const auto listed = batch.is_object() ? batch.find("runs") : batch.end();
-    if (batch.is_object() && listed != batch.end() && listed->is_array())
-      for (const nlohmann::json& r : *listed) {
-        const auto name = r.is_object() ? r.find("name") : r.end();
-        if (r.is_object() && name != r.end() && name->is_string() &&
-            !std::binary_search(names.begin(), names.end(), name->get<std::string>()))
-          std::cerr << "tarn merge: " << dir << "/" << name->get<std::string>() << ": no directory (not run); skipped\n";
-      }
-  }
+  std::string damage;
+  const nlohmann::json batch = readRecordFile(dir + "/batch.json", damage);
+  if (!damage.empty()) std::cerr << "tarn merge: " << damage << "; the runs it lists are not checked\n";
+  const auto listed = batch.is_object() ? batch.find("runs") : batch.end();
+  if (batch.is_object() && listed != batch.end() && listed->is_array())
+    for (const nlohmann::json& r : *listed) {
+      const auto name = r.is_object() ? r.find("name") : r.end();
+      if (r.is_object() && name != r.end() && name->is_string() &&
+          !std::binary_search(names.begin(), names.end(), name->get<std::string>()))
+        std::cerr << "tarn merge: " << dir << "/" << name->get<std::string>() << ": no directory (not run); skipped\n";
+    }
   for (const std::string& name : names) {
     Run run;
     std::string why;

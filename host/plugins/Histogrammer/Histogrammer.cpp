@@ -78,6 +78,33 @@ std::string fileSafe(const std::string& name) {
   return out;
 }
 
+// `name` spelt out for a file name without loss: letters, digits, '.' and '-'
+// kept, every other byte (an '_' too) as '_' and two hex digits.
+std::string spelt(const std::string& name) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  for (unsigned char c : name)
+    if (std::isalnum(c) || c == '.' || c == '-') out += char(c);
+    else out += {'_', kHex[c >> 4], kHex[c & 15]};
+  return out.empty() ? "_" : out;
+}
+
+// The file name of each of `properties`: its fileSafe name (as stored files and
+// `tarn merge` know it) unless another property's maps to the same; then the
+// one whose name it is keeps it and the others are spelt out. A property whose
+// spelt name is some other property's too gets none.
+std::map<std::string, std::string> fileNames(const std::vector<std::string>& properties) {
+  std::map<std::string, int> users;
+  for (const std::string& p : properties) ++users[fileSafe(p)];
+  std::map<std::string, std::string> names;
+  std::set<std::string> taken;
+  for (const std::string& p : properties)
+    if (users[fileSafe(p)] == 1 || fileSafe(p) == p) taken.insert(names[p] = fileSafe(p));
+  for (const std::string& p : properties)
+    if (!names.count(p) && taken.insert(spelt(p)).second) names[p] = spelt(p);
+  return names;
+}
+
 }  // namespace
 
 class Histogrammer : public TarnBase {
@@ -216,11 +243,24 @@ class Histogrammer : public TarnBase {
         std::cerr << name << ": property " << property << " was in no event; no histogram\n";
       }
     const std::string base = prefix.empty() ? name : prefix;
+    std::vector<std::string> written;
+    for (const auto& entry : spectra)
+      if (entry.second.numeric) written.push_back(entry.first);
+    const std::map<std::string, std::string> files = fileNames(written);
     for (auto& entry : spectra) {
       Spectrum& s = entry.second;
       if (!s.numeric) continue;
       if (s.pending) s.fixRange();
-      const std::string path = base + "_" + fileSafe(entry.first);
+      // Two properties never share a file: the second would overwrite the first.
+      const auto file = files.find(entry.first);
+      if (file == files.end()) {
+        failed("property " + entry.first + ": its file names are other properties'; not written");
+        continue;
+      }
+      if (file->second != fileSafe(entry.first) && renamed.insert(entry.first).second)
+        std::cerr << name << ": property " << entry.first << " is written as " << base << "_" << file->second
+                  << ", since another property's files would be " << base << "_" << fileSafe(entry.first) << "\n";
+      const std::string path = base + "_" + file->second;
       auto unit = units.find(entry.first);
       const std::string axis = entry.first + (unit != units.end() ? " [" + unit->second + "]" : "");
       std::string error;
@@ -246,7 +286,7 @@ class Histogrammer : public TarnBase {
   std::map<std::string, std::vector<double>> overrides;
   std::map<std::string, std::string> units;
   std::map<std::string, Spectrum> spectra;
-  std::set<std::string> missingReported;
+  std::set<std::string> missingReported, renamed;
   bool changed = false;
   int liveId = 0;
   unsigned liveSeen = 0;

@@ -95,6 +95,29 @@ TEST_F(HistogrammerTest, EdgesUnderAndOverflowNanAndTheUnpackersReversedRange) {
   EXPECT_NE(text.find("h_N.csv, .png: 7 entries, mean 2.4, RMS 3.38"), std::string::npos) << text;
 }
 
+// Names that map to one file name keep apart (spelt out), and a name that
+// maps to a file name of its own keeps the name stored files and merges know.
+TEST_F(HistogrammerTest, PropertiesWhoseFileNamesMeetAreWrittenApart) {
+  int slash = 1, question = 2, underscore = 3, space = 4;
+  StrandEvent e;
+  const StrandBinning bins(0.0, 8.0, 8);
+  e["x/y"] = StrandProperty(TARN_INT, bins, &slash);
+  e["x?y"] = StrandProperty(TARN_INT, bins, &question);
+  e["x_y"] = StrandProperty(TARN_INT, bins, &underscore);
+  e["a b"] = StrandProperty(TARN_INT, bins, &space);
+  {
+    tarntest::Node h("Histogrammer", "h");
+    h->SetInput("prefix", prefix());
+    h->SetInput(0, &e);
+  }
+  const std::pair<const char*, int> files[] = {{"_x_2Fy", 1}, {"_x_3Fy", 2}, {"_x_y", 3}, {"_a_b", 4}};
+  for (const auto& f : files) {
+    const std::vector<long> c = counts(slurp(prefix() + f.first + ".csv"));
+    ASSERT_EQ(c.size(), 10u) << f.first;
+    EXPECT_EQ(c[size_t(f.second) + 1], 1) << f.first;
+  }
+}
+
 TEST_F(HistogrammerTest, ChosenPropertiesMissingInSomeEventsAutomaticRangeAndOverrides) {
   std::vector<short> a;
   std::vector<std::vector<short>> nested;
