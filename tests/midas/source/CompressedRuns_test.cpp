@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include <gtest/gtest.h>
+#include <lz4frame.h>
 
 #include <csignal>
 #include <cstring>
@@ -174,6 +175,45 @@ TEST(CompressedRuns, DamageInTheStreamIsAnErrorOfTheLibraryNeverACleanEnd) {
       EXPECT_EQ(o.number, form == ".gz" ? 0 : -1);
       EXPECT_EQ(o.text.rfind(form == ".gz" ? "EOF" : prefix[f], 0), 0u) << o.text;
     }
+  }
+}
+
+// An lz4 frame with block checksums (lz4 -BX) and one bit flipped in its third
+// block: the events of the blocks before it come, none of that block's, then
+// why. Blocks of noise are stored as they are, others compressed.
+TEST(CompressedRuns, AnLz4BlockIsCheckedBeforeAnyOfItsEventsIsGiven) {
+  tarntest::TempDir dir;
+  for (bool noise : {true, false}) {
+    SCOPED_TRACE(noise ? "stored blocks" : "compressed blocks");
+    std::vector<synth::Event> events(60);
+    std::string plain;
+    size_t whole = 0;  // events that end before the third block
+    uint32_t x = 7;
+    for (uint32_t i = 0; i < events.size(); ++i) {
+      events[i].serial = i;
+      events[i].raw.assign(3000 + i * 37, 0);  // no bank area: the first words are 0
+      for (size_t k = 8; k < events[i].raw.size(); ++k)
+        events[i].raw[k] = uint8_t(noise ? (x = x * 1664525u + 1013904223u) >> 24 : k / 64);
+      const std::vector<uint8_t> b = synth::encodeEvent(events[i]);
+      plain.append(b.begin(), b.end());
+      if (plain.size() <= 2 * 65536) whole = i + 1;
+    }
+    LZ4F_preferences_t prefs = {};
+    prefs.frameInfo.blockSizeID = LZ4F_max64KB;
+    prefs.frameInfo.blockChecksumFlag = LZ4F_blockChecksumEnabled;
+    std::string frame(LZ4F_compressFrameBound(plain.size(), &prefs), '\0');
+    frame.resize(LZ4F_compressFrame(&frame[0], frame.size(), plain.data(), plain.size(), &prefs));
+    size_t block = 7;  // after the header; each block: its size, its bytes, its checksum
+    for (int k = 0; k < 2; ++k) {
+      uint32_t size;
+      std::memcpy(&size, frame.data() + block, 4);
+      block += 4 + (size & 0x7fffffff) + 4;
+    }
+    frame[block + 4 + 100] ^= 0x08;
+    const std::string path = dir.write("run.mid.lz4", frame);
+    const Outcome o = readAll(path, GzipInflater::Fastest, true, &events);
+    EXPECT_EQ(o.serials, serialsOf(events, whole));
+    EXPECT_EQ(o.text, "lz4: ERROR_blockChecksum_invalid");
   }
 }
 
