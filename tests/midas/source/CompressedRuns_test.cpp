@@ -178,37 +178,37 @@ TEST(CompressedRuns, DamageInTheStreamIsAnErrorOfTheLibraryNeverACleanEnd) {
   }
 }
 
-// An lz4 frame with block checksums (lz4 -BX) and one bit flipped in its third
-// block: the events of the blocks before it come, none of that block's, then
-// why. Blocks of noise are stored as they are, others compressed.
+// An lz4 frame with block checksums (lz4 -BX) and one bit flipped in its second
+// block: the events of the first come, none of the second's, then why. Blocks
+// of noise are stored as they are (here larger than a decoding step), others
+// compressed (here several to a step).
 TEST(CompressedRuns, AnLz4BlockIsCheckedBeforeAnyOfItsEventsIsGiven) {
   tarntest::TempDir dir;
   for (bool noise : {true, false}) {
     SCOPED_TRACE(noise ? "stored blocks" : "compressed blocks");
-    std::vector<synth::Event> events(60);
+    const size_t blockSize = noise ? 1 << 20 : 1 << 16;
+    std::vector<synth::Event> events(700);
     std::string plain;
-    size_t whole = 0;  // events that end before the third block
+    size_t whole = 0;  // events that end in the first block
     uint32_t x = 7;
     for (uint32_t i = 0; i < events.size(); ++i) {
       events[i].serial = i;
-      events[i].raw.assign(3000 + i * 37, 0);  // no bank area: the first words are 0
+      events[i].raw.assign(3000 + i % 64 * 37, 0);  // no bank area: the first words are 0
       for (size_t k = 8; k < events[i].raw.size(); ++k)
         events[i].raw[k] = uint8_t(noise ? (x = x * 1664525u + 1013904223u) >> 24 : k / 64);
       const std::vector<uint8_t> b = synth::encodeEvent(events[i]);
       plain.append(b.begin(), b.end());
-      if (plain.size() <= 2 * 65536) whole = i + 1;
+      if (plain.size() <= blockSize) whole = i + 1;
     }
     LZ4F_preferences_t prefs = {};
-    prefs.frameInfo.blockSizeID = LZ4F_max64KB;
+    prefs.frameInfo.blockSizeID = noise ? LZ4F_max1MB : LZ4F_max64KB;
     prefs.frameInfo.blockChecksumFlag = LZ4F_blockChecksumEnabled;
     std::string frame(LZ4F_compressFrameBound(plain.size(), &prefs), '\0');
     frame.resize(LZ4F_compressFrame(&frame[0], frame.size(), plain.data(), plain.size(), &prefs));
     size_t block = 7;  // after the header; each block: its size, its bytes, its checksum
-    for (int k = 0; k < 2; ++k) {
-      uint32_t size;
-      std::memcpy(&size, frame.data() + block, 4);
-      block += 4 + (size & 0x7fffffff) + 4;
-    }
+    uint32_t size;
+    std::memcpy(&size, frame.data() + block, 4);
+    block += 4 + (size & 0x7fffffff) + 4;
     frame[block + 4 + 100] ^= 0x08;
     const std::string path = dir.write("run.mid.lz4", frame);
     const Outcome o = readAll(path, GzipInflater::Fastest, true, &events);
