@@ -46,14 +46,19 @@ class Lz4Source : public DecoderSource {
 
   // Blocks with checksums: the library hands out the bytes of a stored
   // (uncompressed) block before it reads the block's checksum, so each block
-  // is decoded aside and handed out once the library has read past its
-  // checksum, which it does when it took all it asked for.
+  // is decoded aside and handed out once the library has read its checksum.
+  // Its hint is the rest of the block, the checksum and the next block's
+  // header (4 bytes more for a compressed block gathered in pieces): given
+  // all but the last 4, it takes all when it reached the checksum's end, and
+  // it never reaches into the next block.
   Step checkedStep(const char* in, size_t n, size_t* used, char* out, size_t room, size_t* made) {
     *used = 0;
     if (fStagedBegin == fStagedEnd) fStagedBegin = fStagedEnd = fChecked = 0;
     if (fStagedBegin == fChecked) {
-      const size_t given = n < fHint ? n : fHint;
-      const bool whole = given == fHint;
+      const size_t header = LZ4F_BLOCK_HEADER_SIZE;
+      const size_t most = fHint > header ? fHint - header : fHint;
+      const size_t given = n < most ? n : most;
+      const bool toTheChecksum = fHint > header && given == most;
       size_t inSize = given, outSize = fStaged.size() - fStagedEnd;
       const Step s = decompress(in, &inSize, fStaged.data() + fStagedEnd, &outSize);
       *used = inSize;
@@ -62,7 +67,7 @@ class Lz4Source : public DecoderSource {
         return s;
       }
       fStagedEnd += outSize;
-      if ((whole && inSize == given) || s == Step::UnitEnd) fChecked = fStagedEnd;
+      if ((toTheChecksum && inSize == given) || s == Step::UnitEnd) fChecked = fStagedEnd;
     }
     *made = fChecked - fStagedBegin < room ? fChecked - fStagedBegin : room;
     std::memcpy(out, fStaged.data() + fStagedBegin, *made);

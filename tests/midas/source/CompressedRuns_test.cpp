@@ -13,6 +13,8 @@
 #include <thread>
 
 #include "MidasSynth.h"
+#include "source/BlockSource.h"
+#include "source/DecoderSource.h"
 #include "TMidasEvent.h"
 #include "TRunFile.h"
 #include "TarnTest.h"
@@ -214,6 +216,15 @@ TEST(CompressedRuns, AnLz4BlockIsCheckedBeforeAnyOfItsEventsIsGiven) {
     const Outcome o = readAll(path, GzipInflater::Fastest, true, &events);
     EXPECT_EQ(o.serials, serialsOf(events, whole));
     EXPECT_EQ(o.text, "lz4: ERROR_blockChecksum_invalid");
+    // In pieces, as from a pipe: the first block's bytes, whole, then the failure.
+    const int fd = ::open(path.c_str(), O_RDONLY);
+    std::unique_ptr<DecoderSource> s = makeLz4Source(std::unique_ptr<ByteSource>(new BlockSource(fd, 4093)));
+    std::string got;
+    char* at = nullptr;
+    for (size_t k = 1; k > 0; s->skip(k)) got.append(at, k = s->peek(4096, &at));
+    EXPECT_EQ(s->errorText(), o.text);
+    EXPECT_TRUE(got == plain.substr(0, blockSize)) << got.size();
+    ::close(fd);
   }
 }
 
