@@ -2,6 +2,7 @@
 // choose the decoder): reading must end with an error or the end of the file,
 // never a crash, and memory must not follow what a damaged header claims
 // beyond the size limit.
+#include <lz4frame.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -72,6 +73,17 @@ std::vector<std::vector<uint8_t>> tarnFuzzSeeds() {
       file.insert(file.end(), bytes.begin(), bytes.end());
     }
     seeds.push_back(file);
+  }
+  // lz4 with a checksum after each block (lz4 -BX), which the reader checks
+  // before it hands out any byte of the block.
+  LZ4F_preferences_t prefs = {};
+  prefs.frameInfo.blockChecksumFlag = LZ4F_blockChecksumEnabled;
+  const std::vector<uint8_t>& run = seeds.front();
+  std::vector<uint8_t> frame(1 + LZ4F_compressFrameBound(run.size() - 1, &prefs));
+  const size_t made = LZ4F_compressFrame(frame.data() + 1, frame.size() - 1, run.data() + 1, run.size() - 1, &prefs);
+  if (!LZ4F_isError(made)) {
+    frame.resize(1 + made);
+    seeds.push_back(frame);
   }
   // The run in each compressed form as the writer makes it, in members of a
   // few hundred bytes so that member boundaries are there to mutate; gzip

@@ -42,14 +42,18 @@ TRunFile::~TRunFile() { Close(); }
 bool TRunFile::Open(const char* filename) {
   if (fFile >= 0) Close();
   fFilename = filename ? filename : "";
-  fFile = ::open(fFilename.c_str(), O_RDONLY | O_CLOEXEC);
+  // A FIFO's open() would wait for its writer where no Stop can end the
+  // wait: it is opened at once and stays non-blocking, its reads polled first.
+  fFile = ::open(fFilename.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fFile < 0) {
     setError(errno, std::strerror(errno));
     return false;
   }
-  // A directory opens read-only but is no run file: let the search go on.
   struct stat st = {};
-  if (::fstat(fFile, &st) == 0 && S_ISDIR(st.st_mode)) {
+  const bool known = ::fstat(fFile, &st) == 0;
+  if (!known || !S_ISFIFO(st.st_mode)) ::fcntl(fFile, F_SETFL, ::fcntl(fFile, F_GETFL) & ~O_NONBLOCK);
+  // A directory opens read-only but is no run file: let the search go on.
+  if (known && S_ISDIR(st.st_mode)) {
     ::close(fFile);
     fFile = -1;
     setError(EISDIR, std::strerror(EISDIR));

@@ -13,19 +13,21 @@ BlockSource::BlockSource(int fd, size_t readSize)
     : fFd(fd), fReadSize(readSize), fCapacity(kMaxPeek + readSize), fBuffer(new char[fCapacity]) {}
 
 void BlockSource::wakeOn(Interruption* interruption) {
-  // A regular file's read() never waits long: only pipes and devices are polled.
+  // A regular file's read() never waits long: only pipes and devices are
+  // polled. Polled, a FIFO opened without waiting for its writer waits here.
   struct stat st;
-  if (!interruption || (::fstat(fFd, &st) == 0 && S_ISREG(st.st_mode))) return;
-  fWakeFd = interruption->fd();
-  if (fWakeFd >= 0) fInterruption = interruption;
+  if (::fstat(fFd, &st) == 0 && S_ISREG(st.st_mode)) return;
+  fPolled = true;
+  fInterruption = interruption;
+  if (interruption) fWakeFd = interruption->fd();  // -1: the wait cannot be ended
 }
 
 // False when the wake descriptor ended the wait before `fFd` had anything.
 bool BlockSource::waitForBytes() {
-  if (!fInterruption) return true;
+  if (!fPolled) return true;
   pollfd fds[2] = {{fFd, POLLIN, 0}, {fWakeFd, POLLIN, 0}};
   for (;;) {
-    const int n = ::poll(fds, 2, fInterruption->hurried() ? 0 : -1);
+    const int n = ::poll(fds, 2, fInterruption && fInterruption->hurried() ? 0 : -1);
     if (n < 0 && errno == EINTR) continue;
     if (n == 0) return false;  // hurried, and nothing there
     if (n < 0) return true;  // read() itself will say what is wrong

@@ -14,8 +14,9 @@ class BlockSource : public ByteSource {
   explicit BlockSource(int fd, size_t readSize = 1 << 20);
   size_t peek(size_t count, char** data) override;
   void skip(size_t count) override { fBegin += count; }
-  // From now on, where `fd` is no regular file, a wait for its bytes ends,
-  // Interrupted, as soon as `interruption` (not owned) is raised or hurried.
+  // From now on, where `fd` is no regular file, its bytes are waited for by
+  // poll() (a non-blocking FIFO's too), and the wait ends, Interrupted, as
+  // soon as `interruption` (not owned, may be null) is raised or hurried.
   void wakeOn(Interruption* interruption);
   // The bytes held but not yet handed out.
   size_t held() const { return fEnd - fBegin; }
@@ -24,7 +25,8 @@ class BlockSource : public ByteSource {
   bool waitForBytes();
 
   int fFd;
-  Interruption* fInterruption = nullptr;  // null: read() waits as long as it takes
+  bool fPolled = false;  // false: read() waits as long as it takes
+  Interruption* fInterruption = nullptr;
   int fWakeFd = -1;
   size_t fReadSize;
   size_t fCapacity;

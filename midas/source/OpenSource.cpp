@@ -63,53 +63,72 @@ std::unique_ptr<DecoderSource> decoderFor(RunForm form, GzipInflater inflater,
   return nullptr;
 }
 
+// The source of `form` over `input`: a decoder, on a thread of its own where asked.
+std::unique_ptr<ByteSource> sourceFor(RunForm form, const SourceOptions& options,
+                                      std::unique_ptr<ByteSource> input) {
+  if (form == RunForm::Plain) return input;
+  std::unique_ptr<DecoderSource> decoder = decoderFor(form, options.inflater, std::move(input));
+  if (options.decodeThread && options.interruption) {
+    std::unique_ptr<ByteSource> ahead = ThreadedSource::start(decoder, *options.interruption);
+    if (ahead) return ahead;
+  }
+  return std::unique_ptr<ByteSource>(std::move(decoder));
+}
+
+// A pipe's first bytes cannot be read twice: they stay in the blocks that the
+// chosen source reads on from. They are waited for at the first peek, which
+// ends, Interrupted, like every later wait: a run being stopped is not held
+// by a pipe that has no writer yet, or has sent too little to tell its form.
+class FormWaitSource : public ByteSource {
+ public:
+  FormWaitSource(std::unique_ptr<BlockSource> blocks, const SourceOptions& options)
+      : fBlocks(std::move(blocks)), fOptions(options) {
+    fBlocks->wakeOn(options.interruption);
+  }
+  size_t peek(size_t count, char** data) override {
+    if (!fChosen) {
+      const size_t n = fBlocks->peek(4, data);
+      if (n < 4 && fBlocks->stop() == SourceStop::Interrupted) {
+        stoppedAs(*fBlocks);
+        return 0;
+      }
+      const RunForm form = formOf(reinterpret_cast<const unsigned char*>(*data), n);
+      fChosen = sourceFor(form, fOptions, std::move(fBlocks));
+    }
+    const size_t n = fChosen->peek(count, data);
+    stoppedAs(*fChosen);
+    return n;
+  }
+  void skip(size_t count) override {
+    if (fChosen) fChosen->skip(count);
+  }
+  bool intact() override { return !fChosen || fChosen->intact(); }
+
+ private:
+  std::unique_ptr<BlockSource> fBlocks;  // until the form is chosen
+  SourceOptions fOptions;
+  std::unique_ptr<ByteSource> fChosen;
+};
+
 }  // namespace
 
 std::unique_ptr<ByteSource> openSource(int fd, const SourceOptions& options, bool* empty) {
   *empty = false;
-  unsigned char magic[4] = {0, 0, 0, 0};
-  size_t n = 0;
-  std::unique_ptr<BlockSource> blocks;
   struct stat st;
-  const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-  if (regular) {
-    // Looked at without moving the file's offset: every source starts at 0.
-    ssize_t got;
-    do {
-      got = ::pread(fd, magic, sizeof magic, 0);
-    } while (got < 0 && errno == EINTR);
-    n = got > 0 ? size_t(got) : 0;
-    if (got == 0) {
-      *empty = true;
-      return nullptr;
-    }
-  } else {
-    // A pipe's first bytes cannot be read twice: they stay in the blocks
-    // that the chosen source reads on from.
-    // The form is waited for whatever comes: once chosen, a wait for more
-    // bytes ends when the reader is interrupted.
-    blocks.reset(new BlockSource(fd));
-    char* at = nullptr;
-    n = blocks->peek(sizeof magic, &at);
-    for (size_t i = 0; i < n && i < sizeof magic; ++i) magic[i] = static_cast<unsigned char>(at[i]);
-    blocks->wakeOn(options.interruption);
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
+    return std::unique_ptr<ByteSource>(new FormWaitSource(std::unique_ptr<BlockSource>(new BlockSource(fd)), options));
+  // Looked at without moving the file's offset: every source starts at 0.
+  unsigned char magic[4] = {0, 0, 0, 0};
+  ssize_t got;
+  do {
+    got = ::pread(fd, magic, sizeof magic, 0);
+  } while (got < 0 && errno == EINTR);
+  if (got == 0) {
+    *empty = true;
+    return nullptr;
   }
   // A regular file's compressed bytes are mapped too: the decoder reads
   // them where they lie, without a read() copy.
-  const RunForm form = formOf(magic, n);
-  std::unique_ptr<ByteSource> input;
-  if (blocks)
-    input = std::move(blocks);
-  else if (form != RunForm::Plain)
-    input.reset(new MappedFileSource(fd));
-  if (form != RunForm::Plain) {
-    std::unique_ptr<DecoderSource> decoder = decoderFor(form, options.inflater, std::move(input));
-    if (options.decodeThread && options.interruption) {
-      std::unique_ptr<ByteSource> ahead = ThreadedSource::start(decoder, *options.interruption);
-      if (ahead) return ahead;
-    }
-    return std::unique_ptr<ByteSource>(std::move(decoder));
-  }
-  if (regular) return std::unique_ptr<ByteSource>(new MappedFileSource(fd));
-  return std::unique_ptr<ByteSource>(std::move(input));
+  const RunForm form = formOf(magic, got > 0 ? size_t(got) : 0);
+  return sourceFor(form, options, std::unique_ptr<ByteSource>(new MappedFileSource(fd)));
 }

@@ -1,5 +1,6 @@
 // zstd frames, one after another, their checksums checked.
 #include <zstd.h>
+#include <zstd_errors.h>
 
 #include "DecoderSource.h"
 
@@ -25,6 +26,10 @@ class ZstdSource : public DecoderSource {
     *used = input.pos;
     *made = output.pos;
     if (ZSTD_isError(rc)) {
+      // The library counts calls without input as no progress: an input
+      // that is empty for now (a followed file, a pipe whose writer pauses)
+      // is a wait, not an error. Given input, no progress stays an error.
+      if (n == 0 && ZSTD_getErrorCode(rc) == ZSTD_error_noForwardProgress_inputEmpty) return Step::Going;
       failed(-1, std::string("zstd: ") + ZSTD_getErrorName(rc));
       return Step::Failed;
     }

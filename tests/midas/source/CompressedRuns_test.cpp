@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include <gtest/gtest.h>
+#include <lz4frame.h>
 
 #include <csignal>
 #include <cstring>
@@ -12,6 +13,8 @@
 #include <thread>
 
 #include "MidasSynth.h"
+#include "source/BlockSource.h"
+#include "source/DecoderSource.h"
 #include "TMidasEvent.h"
 #include "TRunFile.h"
 #include "TarnTest.h"
@@ -174,6 +177,54 @@ TEST(CompressedRuns, DamageInTheStreamIsAnErrorOfTheLibraryNeverACleanEnd) {
       EXPECT_EQ(o.number, form == ".gz" ? 0 : -1);
       EXPECT_EQ(o.text.rfind(form == ".gz" ? "EOF" : prefix[f], 0), 0u) << o.text;
     }
+  }
+}
+
+// An lz4 frame with block checksums (lz4 -BX) and one bit flipped in its second
+// block: the events of the first come, none of the second's, then why. Blocks
+// of noise are stored as they are (here larger than a decoding step), others
+// compressed (here several to a step).
+TEST(CompressedRuns, AnLz4BlockIsCheckedBeforeAnyOfItsEventsIsGiven) {
+  tarntest::TempDir dir;
+  for (bool noise : {true, false}) {
+    SCOPED_TRACE(noise ? "stored blocks" : "compressed blocks");
+    const size_t blockSize = noise ? 1 << 20 : 1 << 16;
+    std::vector<synth::Event> events(700);
+    std::string plain;
+    size_t whole = 0;  // events that end in the first block
+    uint32_t x = 7;
+    for (uint32_t i = 0; i < events.size(); ++i) {
+      events[i].serial = i;
+      events[i].raw.assign(3000 + i % 64 * 37, 0);  // no bank area: the first words are 0
+      for (size_t k = 8; k < events[i].raw.size(); ++k)
+        events[i].raw[k] = uint8_t(noise ? (x = x * 1664525u + 1013904223u) >> 24 : k / 64);
+      const std::vector<uint8_t> b = synth::encodeEvent(events[i]);
+      plain.append(b.begin(), b.end());
+      if (plain.size() <= blockSize) whole = i + 1;
+    }
+    LZ4F_preferences_t prefs = {};
+    prefs.frameInfo.blockSizeID = noise ? LZ4F_max1MB : LZ4F_max64KB;
+    prefs.frameInfo.blockChecksumFlag = LZ4F_blockChecksumEnabled;
+    std::string frame(LZ4F_compressFrameBound(plain.size(), &prefs), '\0');
+    frame.resize(LZ4F_compressFrame(&frame[0], frame.size(), plain.data(), plain.size(), &prefs));
+    size_t block = 7;  // after the header; each block: its size, its bytes, its checksum
+    uint32_t size;
+    std::memcpy(&size, frame.data() + block, 4);
+    block += 4 + (size & 0x7fffffff) + 4;
+    frame[block + 4 + 100] ^= 0x08;
+    const std::string path = dir.write("run.mid.lz4", frame);
+    const Outcome o = readAll(path, GzipInflater::Fastest, true, &events);
+    EXPECT_EQ(o.serials, serialsOf(events, whole));
+    EXPECT_EQ(o.text, "lz4: ERROR_blockChecksum_invalid");
+    // In pieces, as from a pipe: the first block's bytes, whole, then the failure.
+    const int fd = ::open(path.c_str(), O_RDONLY);
+    std::unique_ptr<DecoderSource> s = makeLz4Source(std::unique_ptr<ByteSource>(new BlockSource(fd, 4093)));
+    std::string got;
+    char* at = nullptr;
+    for (size_t k = 1; k > 0; s->skip(k)) got.append(at, k = s->peek(4096, &at));
+    EXPECT_EQ(s->errorText(), o.text);
+    EXPECT_TRUE(got == plain.substr(0, blockSize)) << got.size();
+    ::close(fd);
   }
 }
 

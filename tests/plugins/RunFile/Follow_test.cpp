@@ -179,6 +179,33 @@ TEST_F(RunFileFollowTest, AFileWrittenInAwkwardSlicesGivesEveryEventOnceAndEndsA
   }
 }
 
+// The writer pauses inside a zstd frame for longer than the library bears
+// calls that bring no input: a pause all the same, waited for like any other.
+TEST_F(RunFileFollowTest, AZstdWriterPausingInsideAFrameIsWaitedFor) {
+  synth::RunSpec spec;
+  spec.events = 200;
+  spec.modules = true;
+  const std::vector<synth::Event> run = synth::makeRun(spec);
+  std::string error;
+  ASSERT_TRUE(synth::writeRun(dir.path() + "/whole.mid.zst", run, false, synth::Damage::None, error)) << error;
+  const std::string written = fileBytes(dir.path() + "/whole.mid.zst");
+  const std::string path = dir.write("growing.mid.zst", written.substr(0, written.size() / 2));
+  tarntest::CapturedStdout out;
+  tarntest::Node r("RunFile", "r");
+  follow(r, path);
+  std::thread appender([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+    append(path, written.substr(written.size() / 2));
+  });
+  {
+    Watchdog dog(r.get());
+    r->Start();
+  }
+  appender.join();
+  EXPECT_EQ(out.text().find("r: RunFile: "), std::string::npos) << out.text();
+  EXPECT_EQ(c.got.size(), run.size());
+}
+
 TEST_F(RunFileFollowTest, StopFromAnotherThreadEndsAWaitAndALaterStartGoesOnWithTheFile) {
   const std::vector<synth::Event> run = everySize();
   std::string first, rest;

@@ -1,6 +1,9 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <thread>
@@ -321,6 +324,33 @@ TEST_F(RunFileTest, ExampleGraphsRunOnPlainAndGzipRunsAndStopOnInterrupt) {
   EXPECT_EQ(r.status, 130) << r.err;
   EXPECT_NE(r.out.find("Stop()\n"), std::string::npos);
   EXPECT_NE(r.out.find("in deleted\n"), std::string::npos);
+}
+
+// A FIFO as the run file: the first Ctrl-C stops the run at once, whether no
+// writer has come yet or one has sent too few bytes to tell the form by.
+TEST_F(RunFileTest, AFifoWithoutWriterOrWithTooFewBytesStopsAtTheFirstInterrupt) {
+  const std::string fifo = work.path() + "/fifo";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  for (bool twoBytes : {false, true}) {
+    SCOPED_TRACE(twoBytes ? "two bytes sent" : "no writer");
+    std::atomic<bool> over{false};
+    std::thread writer([&] {
+      int fd = twoBytes ? ::open(fifo.c_str(), O_WRONLY) : -1;
+      EXPECT_TRUE(fd < 0 || ::write(fd, "\x28\xb5", 2) == 2);
+      for (int i = 0; i < 100 && !over; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      // Lets a tarn that never stopped go on, so that the test ends.
+      if (fd < 0 && !over) fd = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+      if (fd >= 0) ::close(fd);
+    });
+    const Clock::time_point start = Clock::now();
+    tarntest::RunResult r = tarntest::runTarn({"run", TARN_SOURCE_DIR "/examples/runfile-dump.tarn",
+                                               "--no-progress", "--set", "in.file=" + fifo}, 500);
+    const double took = secondsSince(start);
+    over = true;
+    writer.join();
+    EXPECT_LT(took, 3.0) << r.err;
+    EXPECT_EQ(r.status, 130) << r.err;
+  }
 }
 
 }  // namespace
