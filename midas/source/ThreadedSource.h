@@ -42,6 +42,8 @@ class ThreadedSource : public ByteSource {
   size_t gather(size_t count, char** data);
   bool nextBlock();
   void viewBlock();
+  // The most blocks in flight at which the decoder goes on (under the mutex).
+  size_t refillBelow() const { return fRingFull ? fBlocks.size() / 2 : fBlocks.size() - 1; }
 
   std::unique_ptr<DecoderSource> fDecoder;
   Interruption& fInterruption;
@@ -55,6 +57,7 @@ class ThreadedSource : public ByteSource {
   uint64_t fMade = 0;    // blocks handed to the reader
   uint64_t fFreed = 0;   // blocks the reader is done with
   bool fParked = false;  // the decoder stopped and waits to be asked again
+  bool fRingFull = false;  // the decoder waits for half of the ring to be free
   SourceStop fStop = SourceStop::None;  // why, with its error
   int fErrorNumber = 0;
   std::string fErrorText;
