@@ -20,7 +20,10 @@
 class ThreadedSource : public ByteSource {
  public:
   static const size_t kBlockSize = 256 * 1024;
-  static const size_t kBlocks = 8;
+  // 8 MiB in flight: the half left when a full ring wakes the decoder keeps
+  // the graph fed while the decoder's core comes back, which takes
+  // milliseconds on a busy machine.
+  static const size_t kBlocks = 32;
 
   // `decoder` runs on the thread; `interruption` (which outlives this) ends
   // the reader's waits. Null where no thread could be started: the decoder
