@@ -53,9 +53,13 @@ void ThreadedSource::decodeAhead() {
   std::condition_variable& changed = fInterruption.changed();
   std::unique_lock<std::mutex> lock(fInterruption.mutex());
   for (;;) {
+    // A full ring is refilled once half of it is free, not block by block:
+    // a decoder faster than the graph would else be woken for every block.
+    fRingFull = fMade - fFreed >= fBlocks.size();
     changed.wait(lock, [this] {
-      return fEnding || (!fParked && !fInterruption.raised() && fMade - fFreed < fBlocks.size());
+      return fEnding || (!fParked && !fInterruption.raised() && fMade - fFreed <= refillBelow());
     });
+    fRingFull = false;
     if (fEnding) return;
     const size_t k = fMade % fBlocks.size();
     char* block = fBlocks[k].get();
@@ -96,7 +100,7 @@ bool ThreadedSource::nextBlock() {
     fHolding = false;
     fBlock = nullptr;
     fBlockBegin = fBlockEnd = 0;
-    changed.notify_all();
+    if (fMade - fFreed <= refillBelow()) changed.notify_all();
   }
   bool asked = false;
   for (;;) {

@@ -20,7 +20,10 @@
 class ThreadedSource : public ByteSource {
  public:
   static const size_t kBlockSize = 256 * 1024;
-  static const size_t kBlocks = 8;
+  // 8 MiB in flight: the half left when a full ring wakes the decoder keeps
+  // the graph fed while the decoder's core comes back, which takes
+  // milliseconds on a busy machine.
+  static const size_t kBlocks = 32;
 
   // `decoder` runs on the thread; `interruption` (which outlives this) ends
   // the reader's waits. Null where no thread could be started: the decoder
@@ -42,6 +45,8 @@ class ThreadedSource : public ByteSource {
   size_t gather(size_t count, char** data);
   bool nextBlock();
   void viewBlock();
+  // The most blocks in flight at which the decoder goes on (under the mutex).
+  size_t refillBelow() const { return fRingFull ? fBlocks.size() / 2 : fBlocks.size() - 1; }
 
   std::unique_ptr<DecoderSource> fDecoder;
   Interruption& fInterruption;
@@ -55,6 +60,7 @@ class ThreadedSource : public ByteSource {
   uint64_t fMade = 0;    // blocks handed to the reader
   uint64_t fFreed = 0;   // blocks the reader is done with
   bool fParked = false;  // the decoder stopped and waits to be asked again
+  bool fRingFull = false;  // the decoder waits for half of the ring to be free
   SourceStop fStop = SourceStop::None;  // why, with its error
   int fErrorNumber = 0;
   std::string fErrorText;

@@ -4,7 +4,10 @@
 #include <unistd.h>
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <fstream>
+#include <future>
+#include <thread>
 
 #include "MidasSynth.h"
 #include "TarnTest.h"
@@ -12,6 +15,7 @@
 #include "source/DecoderSource.h"
 #include "source/MappedFileSource.h"
 #include "source/OpenSource.h"
+#include "source/ThreadedSource.h"
 
 namespace {
 
@@ -137,6 +141,47 @@ TEST(ByteSource, ADecoderThatMakesNoProgressIsAnError) {
     EXPECT_EQ(stuck.errorText(), "compressed stream: the decoder makes no progress");
     ::close(fd);
   }
+}
+
+// A reader that pauses lets the decoder fill its ring; each time the ring
+// must be refilled, and nothing may be lost or repeated on the way.
+TEST(ByteSource, ADecoderAheadOfAPausingReaderRefillsItsRing) {
+  tarntest::TempDir dir;
+  synth::RunSpec spec;
+  spec.events = 1000;
+  spec.modules = true;
+  std::string plain, error;
+  for (const synth::Event& e : synth::makeRun(spec)) {
+    const std::vector<uint8_t> b = synth::encodeEvent(e);
+    plain.append(b.begin(), b.end());
+  }
+  const std::string path = dir.path() + "/run.mid.zst";
+  ASSERT_TRUE(synth::writeRun(path, synth::makeRun(spec), false, synth::Damage::None, error)) << error;
+  const int fd = ::open(path.c_str(), O_RDONLY);
+  ASSERT_GE(fd, 0);
+  Interruption interruption;
+  std::unique_ptr<DecoderSource> decoder = makeZstdSource(std::unique_ptr<ByteSource>(new MappedFileSource(fd)));
+  std::unique_ptr<ByteSource> s = ThreadedSource::start(decoder, interruption, 4096, 4);
+  ASSERT_NE(s, nullptr);
+  auto slowly = std::async(std::launch::async, [&] {
+    std::string got;
+    char* at = nullptr;
+    for (size_t n; (n = s->peek(1000, &at)) > 0;) {
+      if (got.size() / 20000 != (got.size() + n) / 20000) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+      got.append(at, n);
+      s->skip(n);
+    }
+    return got;
+  });
+  if (slowly.wait_for(std::chrono::seconds(20)) != std::future_status::ready) {
+    ADD_FAILURE() << "the reader waits for ever on a decoder that is not woken";
+    interruption.raise();  // ends the reader's wait
+  }
+  const std::string got = slowly.get();
+  EXPECT_EQ(s->stop(), SourceStop::End);
+  EXPECT_TRUE(got == plain) << got.size() << " of " << plain.size() << " bytes";
+  s.reset();
+  ::close(fd);
 }
 
 }  // namespace
