@@ -110,6 +110,7 @@ std::unique_ptr<ByteSource> openSource(int fd, const SourceOptions& options, boo
     }
     return std::unique_ptr<ByteSource>(std::move(decoder));
   }
+  if (regular && !options.mapPlainFile) return std::unique_ptr<ByteSource>(new BlockSource(fd));
   if (regular) return std::unique_ptr<ByteSource>(new MappedFileSource(fd));
   return std::unique_ptr<ByteSource>(std::move(input));
 }
