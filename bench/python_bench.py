@@ -217,11 +217,11 @@ def main():
         f"{events / rb[0] / 1e3:.0f} k ev/s", f"{st[0] / rb[0]:.1f}", f"{st[1] / rb[1]:.1f}", ">= 20",
         st[0] / rb[0] >= 20)
     faults("struct reader vs read_banks", st, rb)
-    (st, _), (rb, _) = in_turn([PY, "-c", SECOND_CALL, STRUCT_READER, str(RUN)],
-                               [PY, "-c", SECOND_CALL, READ_BANKS, str(RUN)])
-    row("  the same, each the second call in its process", f"{events / st[0] / 1e3:.0f} k ev/s",
-        f"{events / rb[0] / 1e3:.0f} k ev/s", f"{st[0] / rb[0]:.1f}", f"{st[1] / rb[1]:.1f}", "", True)
-    faults("second calls: struct reader vs read_banks", st, rb)
+    (st2, _), (rb2, _) = in_turn([PY, "-c", SECOND_CALL, STRUCT_READER, str(RUN)],
+                                 [PY, "-c", SECOND_CALL, READ_BANKS, str(RUN)])
+    row("  the same, each the second call in its process", f"{events / st2[0] / 1e3:.0f} k ev/s",
+        f"{events / rb2[0] / 1e3:.0f} k ev/s", f"{st2[0] / rb2[0]:.1f}", f"{st2[1] / rb2[1]:.1f}", "", True)
+    faults("second calls: struct reader vs read_banks", st2, rb2)
     row(f"  reference: struct, a list of ints ({LIST_EVENTS} ev) vs read_banks", f"{LIST_EVENTS / ls[0] / 1e3:.0f} k ev/s",
         f"{events / rb[0] / 1e3:.0f} k ev/s", f"{events / rb[0] / (LIST_EVENTS / ls[0]):.1f}",
         f"{events / rb[1] / (LIST_EVENTS / ls[1]):.1f}", "", True)
