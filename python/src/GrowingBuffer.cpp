@@ -24,11 +24,12 @@ size_t roundUp(size_t n, size_t to) { return (n + to - 1) / to * to; }
 
 // `length` bytes of fresh mapped memory (length a whole number of pages), on
 // a huge page's boundary and asking for huge pages when it spans one.
-// Nothing is reserved up front: only the pages written are resident.
+// Only the pages written become resident; the whole length is counted
+// against the system's commit limit, so that running out is a MemoryError.
 char* mapFresh(size_t length) {
   const bool huge = length >= kHugePage;
   const size_t slack = huge ? kHugePage : 0;
-  void* m = ::mmap(nullptr, length + slack, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE,
+  void* m = ::mmap(nullptr, length + slack, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS,
                    -1, 0);
   if (m == MAP_FAILED) throw std::bad_alloc();
   char* start = static_cast<char*>(m);
