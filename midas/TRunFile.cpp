@@ -106,6 +106,7 @@ SourceOptions TRunFile::sourceOptions() {
   SourceOptions o;
   o.inflater = fInflater;
   o.decodeThread = fDecodeThread && decodeThreadCanHelp();
+  o.mapPlainFile = fMapPlainFile;
   o.interruption = &fInterruption;
   return o;
 }

@@ -48,6 +48,11 @@ class TRunFile {
   // TARN_DECODE_THREAD=0.
   void SetDecodeThread(bool on) { fDecodeThread = on; }
 
+  // Whether plain files opened after this are mapped (the default) or read
+  // by read() into a buffer of the reader's: the better for a reader that
+  // copies out every byte it keeps.
+  void SetMapping(bool on) { fMapPlainFile = on; }
+
   // Any thread: ends the read that waits (for a decoder, for a pipe's bytes)
   // at once, and fails every wait until ClearInterrupt(). Such a read takes
   // nothing and fails with Interrupted() true; the next goes on from there.
@@ -83,6 +88,7 @@ class TRunFile {
   bool fFollow = false;
   bool fWaiting = false;
   bool fDecodeThread = true;
+  bool fMapPlainFile = true;
   bool fInterrupted = false;
   Interruption fInterruption;  // outlives every source, which may wait on it
   unsigned long long fLargestSize = 0;  // of the open file, as last seen

@@ -130,5 +130,6 @@ std::unique_ptr<ByteSource> openSource(int fd, const SourceOptions& options, boo
   // A regular file's compressed bytes are mapped too: the decoder reads
   // them where they lie, without a read() copy.
   const RunForm form = formOf(magic, got > 0 ? size_t(got) : 0);
+  if (form == RunForm::Plain && !options.mapPlainFile) return std::unique_ptr<ByteSource>(new BlockSource(fd));
   return sourceFor(form, options, std::unique_ptr<ByteSource>(new MappedFileSource(fd)));
 }

@@ -31,6 +31,10 @@ struct SourceOptions {
   // Ends the waits of the source (for a pipe's bytes, for the decoder's
   // thread); it must outlive the source. Null: waits end by themselves only.
   Interruption* interruption = nullptr;
+  // A plain regular file is mapped, its events used where they lie. False:
+  // read() into one reused buffer instead, for a reader that copies out all
+  // it keeps; no page table changes as it goes, which mapping pays per page.
+  bool mapPlainFile = true;
 };
 
 // A source for the open descriptor `fd` (not owned), read from its start.

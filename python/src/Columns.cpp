@@ -73,6 +73,7 @@ py::dict readBanks(const std::string& path, const std::vector<std::string>& name
   }
   EventFilter filter(ids, triggerMask);
   EventReader reader(path);
+  reader.copyingOut();  // every bank kept is copied: mapping the file would only add page-table work
   Progress bar(progress, reader.path());
   TMidasEvent event;
   uint64_t index = 0;

@@ -44,6 +44,9 @@ class EventReader {
   const std::string& path() const { return found; }
   uint64_t position() const { return bytes; }
   void close() { file.Close(); }
+  // For a reader that copies out all it keeps: a plain file is read by
+  // read() rather than mapped. Called before the first event.
+  void copyingOut() { file.SetMapping(false); }
 
  private:
   TRunFile file;

@@ -161,6 +161,25 @@ def test_missing_run_and_wrong_arguments(runs, tmp_path):
         tarn.open(str(runs["plain"]), errors="ignore")
 
 
+def test_read_banks_keeps_every_word_as_its_column_grows_large(tmp_path):
+    path = synth(tmp_path / "large.mid", "--fill", "20000", events=300)
+    column = tarn.read_banks(str(path), ["FILL"])["FILL"]
+    banks = [e.banks["FILL"] for e in tarn.open(str(path)) if "FILL" in e.banks]
+    assert column.values.nbytes > 4 << 20  # grown from its first block to past two huge pages
+    np.testing.assert_array_equal(column.values, np.concatenate(banks))
+    np.testing.assert_array_equal(np.diff(column.offsets), [len(b) for b in banks])
+
+
+def test_progress_is_shown_on_the_way_and_at_the_end_only_when_asked(tmp_path, capfd):
+    path = synth(tmp_path / "long.mid", events=70000)
+    tarn.read_banks(str(path), ["TDC0"])
+    assert capfd.readouterr().err == ""
+    tarn.read_banks(str(path), ["TDC0"], progress=True)
+    err = capfd.readouterr().err
+    assert f"\rtarn: {path}: 65536 events, " in err  # an update while the read goes on
+    assert err.endswith(f"\rtarn: {path}: 70002 events, 100%\n")
+
+
 def test_ctrl_c_stops_read_banks(tmp_path):
     path = synth(tmp_path / "long.mid", "--fill", "2000", events=20000)
     timer = threading.Timer(0.3, signal.raise_signal, (signal.SIGINT,))
