@@ -130,7 +130,7 @@ TEST(TarnBatchSlurm, ArrayJobWritesWhatALocalBatchWrites) {
     ASSERT_EQ(batchIn(dir.path() + engine + b, {"merge", "."}).status, 0) << engine;
   auto mergedHere = runFiles(dir.path() + "/local/" + b + "/merged");
   auto mergedThere = runFiles(dir.path() + "/slurm/" + b + "/merged");
-  EXPECT_EQ(mergedHere.size(), 6u);  // 2 CSV, 2 PNG, HDF5, and the status entry of none
+  EXPECT_EQ(mergedHere.size(), 7u);  // 2 CSV, 2 PNG, HDF5, the status entry of none, the list of what it made
   for (const auto& f : mergedHere) EXPECT_TRUE(mergedThere[f.first] == f.second) << "merged/" << f.first;
 
   auto table = runTarn({"batch", "--status", dir.path() + "/slurm/" + b});
