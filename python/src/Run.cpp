@@ -58,6 +58,7 @@ bool EventReader::next(TMidasEvent& event, const EventFilter& filter) {
 
 Run::Run(const std::string& name, const py::object& ids, uint32_t triggerMask, const std::string& errors)
     : reader(new EventReader(name)), filter(ids, triggerMask), warn(warnOnErrors(errors)) {
+  reader->copyingOut();  // each event handed out is a copy of its own
   runPath = reader->path();
 }
 
