@@ -63,12 +63,13 @@ void ThreadedSource::decodeAhead() {
     if (fEnding) return;
     const size_t k = fMade % fBlocks.size();
     char* block = fBlocks[k].get();
+    const bool unseen = fMade != fMadeWhenWoken;  // blocks the reader was not woken for
     lock.unlock();
     size_t size = 0, made = 1;
     while (size < fBlockSize && made > 0 && !fEnding && !fInterruption.raised()) {
       // Bytes made are handed on before a wait for a pipe's next ones: the
       // reader may need them now (a live run).
-      fInterruption.hurry(size > 0);
+      fInterruption.hurry(size > 0 || unseen);
       made = fDecoder->decode(block + size, fBlockSize - size);
       size += made;
     }
@@ -85,7 +86,13 @@ void ThreadedSource::decodeAhead() {
       fErrorNumber = fDecoder->errorNumber();
       fErrorText = fDecoder->errorText();
     }
-    changed.notify_all();
+    // A reader that waits is woken for a batch of full blocks; at once when
+    // the decoder stopped or paused (what it made may be all there is), and
+    // before the decoder waits for room (the reader must free it).
+    if (made == 0 || fMade - fTaken >= wakeReaderAt() || fMade - fFreed > refillBelow()) {
+      fMadeWhenWoken = fMade;
+      changed.notify_all();
+    }
   }
 }
 

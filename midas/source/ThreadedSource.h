@@ -47,6 +47,10 @@ class ThreadedSource : public ByteSource {
   void viewBlock();
   // The most blocks in flight at which the decoder goes on (under the mutex).
   size_t refillBelow() const { return fRingFull ? fBlocks.size() / 2 : fBlocks.size() - 1; }
+  // The full blocks waiting at which a reader that waits is woken: each wake
+  // costs the decoder a system call and the machine an interrupt between
+  // cores (a tenth of the decoder's time on a virtual machine, block by block).
+  size_t wakeReaderAt() const { return fBlocks.size() / 4 > 0 ? fBlocks.size() / 4 : 1; }
 
   std::unique_ptr<DecoderSource> fDecoder;
   Interruption& fInterruption;
@@ -58,9 +62,11 @@ class ThreadedSource : public ByteSource {
 
   // Under the interruption's mutex.
   uint64_t fMade = 0;    // blocks handed to the reader
+  uint64_t fTaken = 0;   // blocks the reader took
   uint64_t fFreed = 0;   // blocks the reader is done with
   bool fParked = false;  // the decoder stopped and waits to be asked again
   bool fRingFull = false;  // the decoder waits for half of the ring to be free
+  uint64_t fMadeWhenWoken = 0;  // fMade when the reader was last woken
   SourceStop fStop = SourceStop::None;  // why, with its error
   int fErrorNumber = 0;
   std::string fErrorText;
@@ -68,7 +74,6 @@ class ThreadedSource : public ByteSource {
   // The reader's own. [fBegin, fEnd) of fView are what is left to hand out;
   // the view is the block being read or the spare area, and in the latter
   // case [fBlockBegin, fBlockEnd) of fBlock is left after it.
-  uint64_t fTaken = 0;  // blocks taken from the ring
   bool fHolding = false;
   char* fBlock = nullptr;
   size_t fBlockBegin = 0, fBlockEnd = 0;

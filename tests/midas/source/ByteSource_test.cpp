@@ -2,6 +2,7 @@
 // gives what arrived since (a file read as it is written).
 #include <fcntl.h>
 #include <unistd.h>
+#include <zlib.h>
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -182,6 +183,49 @@ TEST(ByteSource, ADecoderAheadOfAPausingReaderRefillsItsRing) {
   EXPECT_TRUE(got == plain) << got.size() << " of " << plain.size() << " bytes";
   s.reset();
   ::close(fd);
+}
+
+// The decoder wakes a waiting reader for a batch of blocks, not for each: the
+// blocks it made must still reach the reader before it waits on a silent
+// pipe, also when they end exactly where the decoder's block ends.
+TEST(ByteSource, WholeBlocksMadeBeforeAPipeFallsSilentReachTheReader) {
+  std::string plain(2 * ThreadedSource::kBlockSize, '\0');
+  for (size_t i = 0; i < plain.size(); ++i) plain[i] = char((i * 7919) >> 9);
+  std::string gz(compressBound(plain.size()) + 64, '\0');
+  z_stream z{};
+  ASSERT_EQ(deflateInit2(&z, 6, Z_DEFLATED, 31, 8, Z_DEFAULT_STRATEGY), Z_OK);
+  z.next_in = reinterpret_cast<Bytef*>(&plain[0]);
+  z.avail_in = uInt(plain.size());
+  z.next_out = reinterpret_cast<Bytef*>(&gz[0]);
+  z.avail_out = uInt(gz.size());
+  ASSERT_EQ(deflate(&z, Z_FINISH), Z_STREAM_END);
+  gz.resize(z.total_out);
+  deflateEnd(&z);
+  int p[2];
+  ASSERT_EQ(::pipe(p), 0);
+  ASSERT_LT(gz.size(), 65536u);  // the pipe holds it all
+  ASSERT_EQ(::write(p[1], gz.data(), gz.size()), ssize_t(gz.size()));  // then silence, the pipe held open
+  Interruption interruption;
+  SourceOptions options;
+  options.decodeThread = true;
+  options.interruption = &interruption;
+  bool empty = false;
+  std::unique_ptr<ByteSource> s = openSource(p[0], options, &empty);
+  ASSERT_NE(s, nullptr);
+  auto reader = std::async(std::launch::async, [&] {
+    std::string got;
+    char* at = nullptr;
+    for (size_t n; got.size() < plain.size() && (n = s->peek(1, &at)) > 0; s->skip(n)) got.append(at, n);
+    return got;
+  });
+  if (reader.wait_for(std::chrono::seconds(5)) != std::future_status::ready) {
+    ADD_FAILURE() << "the blocks made stay with the decoder while it waits for the pipe";
+    interruption.raise();
+  }
+  EXPECT_TRUE(reader.get() == plain);
+  s.reset();
+  ::close(p[0]);
+  ::close(p[1]);
 }
 
 }  // namespace
