@@ -49,7 +49,7 @@ class ThreadedSource : public ByteSource {
   size_t refillBelow() const { return fRingFull ? fBlocks.size() / 2 : fBlocks.size() - 1; }
   // The full blocks waiting at which a reader that waits is woken: each wake
   // costs the decoder a system call and the machine an interrupt between
-  // cores (a tenth of the decoder's time on a virtual machine, block by block).
+  // cores (5 % of the decoder's time on a virtual machine, block by block).
   size_t wakeReaderAt() const { return fBlocks.size() / 4 > 0 ? fBlocks.size() / 4 : 1; }
 
   std::unique_ptr<DecoderSource> fDecoder;
