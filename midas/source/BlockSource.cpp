@@ -22,6 +22,18 @@ void BlockSource::wakeOn(Interruption* interruption) {
   if (interruption) fWakeFd = interruption->fd();  // -1: the wait cannot be ended
 }
 
+void BlockSource::holdPeeksUpTo(size_t most) {
+  if (most <= fMostPeek) return;
+  fMostPeek = most;
+  if (most <= fCapacity) return;
+  std::unique_ptr<char[]> larger(new char[most]);
+  std::memcpy(larger.get(), fBuffer.get() + fBegin, fEnd - fBegin);
+  fBuffer = std::move(larger);
+  fCapacity = most;
+  fEnd -= fBegin;
+  fBegin = 0;
+}
+
 // False when the wake descriptor ended the wait before `fFd` had anything.
 bool BlockSource::waitForBytes() {
   if (!fPolled) return true;
@@ -38,7 +50,7 @@ bool BlockSource::waitForBytes() {
 
 size_t BlockSource::peek(size_t count, char** data) {
   going();
-  if (count > kMaxPeek) count = kMaxPeek;
+  if (count > fMostPeek) count = fMostPeek;
   while (fEnd - fBegin < count) {
     // Too little room after what is held: move it to the front. What is held
     // is mostly less than one event, so the move is cheap.
@@ -51,8 +63,14 @@ size_t BlockSource::peek(size_t count, char** data) {
       stopped(SourceStop::Interrupted);
       break;
     }
+    // Steps of fReadSize; more than a step is read just as far as asked, so
+    // that nothing is left over to move when the reader takes it whole.
     size_t want = fCapacity - fEnd;
-    if (want > fReadSize && fEnd - fBegin + fReadSize >= count) want = fReadSize;
+    if (fEnd - fBegin + fReadSize >= count) {
+      if (want > fReadSize) want = fReadSize;
+    } else {
+      want = count - (fEnd - fBegin);
+    }
     const ssize_t n = ::read(fFd, fBuffer.get() + fEnd, want);
     if (n < 0 && errno == EINTR) continue;  // a signal is no read error
     if (n < 0) {

@@ -36,6 +36,10 @@ class ByteSource {
   // of a mapped file failed under the reader); the error is then set. Asked
   // after the bytes were used.
   virtual bool intact() { return true; }
+  // Asks that later peeks of up to `most` bytes (above kMaxPeek) be held
+  // whole, for a reader that takes large blocks from where they lie. A hint:
+  // a source that cannot, still caps them at kMaxPeek.
+  virtual void holdPeeksUpTo(size_t most) { (void)most; }
 
   SourceStop stop() const { return fStop; }
   // For Failed: 0 or less for the source's own errors, else an errno value.

@@ -15,7 +15,7 @@ class Lz4Source : public DecoderSource {
   // may be turned in place, so they cannot serve as its window), and steps
   // that stay in the cache are faster than room for a whole 4 MiB block.
   explicit Lz4Source(std::unique_ptr<ByteSource> input)
-      : DecoderSource(std::move(input)) {
+      : DecoderSource(holdingWholeBlocks(std::move(input))) {
     if (LZ4F_isError(LZ4F_createDecompressionContext(&fContext, LZ4F_VERSION))) fContext = nullptr;
   }
   ~Lz4Source() override {
@@ -23,6 +23,14 @@ class Lz4Source : public DecoderSource {
   }
 
  private:
+  // The largest block, its header and checksum and the next block's header
+  // held whole by the input: the library then decodes from where they lie
+  // instead of gathering them in a copy of its own.
+  static std::unique_ptr<ByteSource> holdingWholeBlocks(std::unique_ptr<ByteSource> input) {
+    input->holdPeeksUpTo(kLargestBlock + 64);
+    return input;
+  }
+
   Step startUnit(const char*, size_t, bool, Start*) override {
     fHint = LZ4F_HEADER_SIZE_MIN;
     fFlagsKnown = false;
@@ -93,7 +101,7 @@ class Lz4Source : public DecoderSource {
     if (LZ4F_isError(LZ4F_getFrameInfo(fContext, &info, nullptr, &none))) return;
     fFlagsKnown = true;
     fBlockChecked = info.blockChecksumFlag == LZ4F_blockChecksumEnabled;
-    const size_t largest[] = {64 << 10, 256 << 10, 1 << 20, 4 << 20};
+    const size_t largest[] = {64 << 10, 256 << 10, 1 << 20, kLargestBlock};
     const int id = info.blockSizeID >= LZ4F_max64KB && info.blockSizeID <= LZ4F_max4MB ? info.blockSizeID - 4 : 0;
     if (fBlockChecked && fStaged.size() < largest[id]) fStaged.resize(largest[id]);
   }
@@ -103,6 +111,7 @@ class Lz4Source : public DecoderSource {
   size_t inputWanted() const override { return fHint < kMostWanted ? fHint : kMostWanted; }
 
   static const size_t kMostWanted = 8 * 1024 * 1024;
+  static const size_t kLargestBlock = 4 * 1024 * 1024;
   size_t fHint = LZ4F_HEADER_SIZE_MIN;
   bool fFlagsKnown = false;
   bool fBlockChecked = false;

@@ -10,6 +10,7 @@
 #include <csignal>
 #include <cstring>
 #include <fstream>
+#include <random>
 #include <thread>
 
 #include "MidasSynth.h"
@@ -225,6 +226,49 @@ TEST(CompressedRuns, AnLz4BlockIsCheckedBeforeAnyOfItsEventsIsGiven) {
     EXPECT_EQ(s->errorText(), o.text);
     EXPECT_TRUE(got == plain.substr(0, blockSize)) << got.size();
     ::close(fd);
+  }
+}
+
+// Writes `bytes` into a new FIFO at `fifo` on a thread, in slices of `slice`.
+std::thread writeFifo(const std::string& fifo, const std::string& bytes, size_t slice) {
+  EXPECT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  return std::thread([fifo, &bytes, slice] {
+    const int fd = ::open(fifo.c_str(), O_WRONLY);
+    for (size_t at = 0; fd >= 0 && at < bytes.size(); at += slice) {
+      const size_t n = std::min(slice, bytes.size() - at);
+      if (::write(fd, bytes.data() + at, n) != ssize_t(n)) break;
+    }
+    if (fd >= 0) ::close(fd);
+  });
+}
+
+TEST(CompressedRuns, Lz4BlocksThatDoNotCompressAreReadWholeFromAFileOrAPipe) {
+  // Stored 4 MiB blocks, larger than any event: the decoder's input holds
+  // each whole, the pipe's first bytes among them.
+  tarntest::TempDir dir;
+  std::mt19937 random(27);
+  std::vector<synth::Event> events;
+  for (uint32_t serial = 0; serial < 14; ++serial) {
+    std::vector<uint8_t> noise(1048576 - 20 - 4 - 4096 * serial);
+    for (uint8_t& b : noise) b = static_cast<uint8_t>(random());
+    synth::Event e;
+    e.id = 1;
+    e.serial = serial;
+    e.bank32 = true;
+    e.banks = {synth::byteBank("RND0", synth::TID_BYTE, noise)};
+    events.push_back(e);
+  }
+  const std::string path = writeRun(dir.path() + "/run.lz4", events);
+  const std::string bytes = tarntest::contentOf(path);
+  ASSERT_GT(bytes.size(), size_t(12) << 20);
+  std::thread writer = writeFifo(dir.path() + "/fifo", bytes, 3 << 16);
+  void (*before)(int) = std::signal(SIGPIPE, SIG_IGN);
+  const Outcome piped = readAll(dir.path() + "/fifo", GzipInflater::Fastest, true, &events);
+  writer.join();
+  std::signal(SIGPIPE, before);
+  for (const Outcome& o : {readAll(path, GzipInflater::Fastest, true, &events), piped}) {
+    EXPECT_EQ(o.serials, serialsOf(events, events.size()));
+    EXPECT_EQ(o.text, "EOF");
   }
 }
 
